@@ -1,0 +1,26 @@
+#pragma once
+// Files on disk, by name relative to a base folder (the working directory).
+#include <string>
+
+#include "platform/services.h"
+
+namespace keldrin {
+
+class DiskFiles : public Files {
+public:
+    // base: the folder names are resolved against; empty means the working directory.
+    explicit DiskFiles(std::string base = {}) : base_(std::move(base)) {}
+
+    std::optional<std::string> readAll(const std::string& name) override;
+    bool writeAll(const std::string& name, std::string_view bytes) override;
+    bool exists(const std::string& name) override;
+    std::unique_ptr<OutFile> createAtomic(const std::string& name, std::string* error) override;
+    std::unique_ptr<OutFile> createNew(const std::string& name, std::string* error) override;
+
+    std::string path(const std::string& name) const;
+
+private:
+    std::string base_;
+};
+
+}  // namespace keldrin

@@ -1,0 +1,149 @@
+#pragma once
+// The small interfaces through which the handlers reach the outside world. The Qt
+// adapters implement them for the real program; tests implement them as fakes on a
+// virtual clock.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "platform/dispatcher.h"
+
+namespace keldrin {
+
+// The serial port: 8 data bits, 1 stop bit, no parity, no flow control.
+class SerialPort {
+public:
+    virtual ~SerialPort() = default;
+    // Takes effect at the next open.
+    virtual void setPortNumber(int n) = 0;
+    virtual int portNumber() const = 0;
+    virtual void setBaudRate(int baud) = 0;
+    virtual int baudRate() const = 0;
+    // True only when the port is open at the current settings afterwards. A baud rate
+    // of 0 or less, or a port number with no device, fails.
+    virtual bool open() = 0;
+    // Harmless when closed.
+    virtual void close() = 0;
+    virtual bool isOpen() const = 0;
+    // Ignored when closed; bytes go out in order.
+    virtual void send(std::span<const std::uint8_t> bytes) = 0;
+    // Whether port n can be opened, tried on a trial handle of its own that is closed
+    // at once; the port this service holds open counts as openable. Leaves this
+    // service's settings and open state alone.
+    virtual bool canOpen(int n) = 0;
+
+    // Received bytes go to handler, one call per byte, through the dispatcher.
+    void connectBytes(Dispatcher& d, std::function<void(int)> handler) {
+        dispatcher_ = &d;
+        byteHandler_ = std::move(handler);
+    }
+
+protected:
+    // Implementations call this with every batch of received bytes.
+    void deliver(std::span<const std::uint8_t> bytes) {
+        if (!dispatcher_ || !byteHandler_) return;
+        for (std::uint8_t b : bytes) {
+            dispatcher_->enqueue([h = &byteHandler_, b] { (*h)(b); });
+        }
+        dispatcher_->drain();
+    }
+
+private:
+    Dispatcher* dispatcher_ = nullptr;
+    std::function<void(int)> byteHandler_;
+};
+
+enum class Buttons { Ok, OkCancel };
+enum class Icon { None, Information, Warning, Critical };
+enum class Answer { Ok, Cancel };
+
+class MessageBoxes {
+public:
+    virtual ~MessageBoxes() = default;
+    // Modal; timers and the serial port keep delivering while it is open. An empty
+    // title means the box is shown without one.
+    virtual Answer show(const std::string& text, Buttons buttons, Icon icon, const std::string& title) = 0;
+};
+
+enum class DialogMode { Open, Save, SaveAskBeforeReplacing };
+
+class FileDialog {
+public:
+    virtual ~FileDialog() = default;
+    // filter in the form "description|pattern". nullopt when the operator cancels.
+    virtual std::optional<std::string> choose(DialogMode mode, const std::string& filter) = 0;
+};
+
+class Clock {
+public:
+    virtual ~Clock() = default;
+    // Local date and time as "yyyy-MM-dd HH:mm:ss.zzz".
+    virtual std::string nowText() = 0;
+};
+
+class Beeper {
+public:
+    virtual ~Beeper() = default;
+    virtual void beep() = 0;
+};
+
+class Screen {
+public:
+    virtual ~Screen() = default;
+    virtual int width() const = 0;
+    virtual int height() const = 0;
+};
+
+// A file being written. Nothing is visible under the final name until commit()
+// succeeds (for atomic files) or the file is closed (for new files).
+class OutFile {
+public:
+    virtual ~OutFile() = default;
+    virtual bool write(std::string_view bytes) = 0;
+    // Flushes and finishes the file; false with a reason when that fails.
+    virtual bool commit(std::string* error) = 0;
+};
+
+// Files by name relative to the working directory; names are UTF-8.
+class Files {
+public:
+    virtual ~Files() = default;
+    // The whole content; nullopt when missing or unreadable.
+    virtual std::optional<std::string> readAll(const std::string& name) = 0;
+    // Replaces the whole content; false on failure.
+    virtual bool writeAll(const std::string& name, std::string_view bytes) = 0;
+    virtual bool exists(const std::string& name) = 0;
+    // Writes to a temporary file beside name; commit() flushes it and renames it over
+    // name, so a failed or interrupted write leaves the old file untouched.
+    virtual std::unique_ptr<OutFile> createAtomic(const std::string& name, std::string* error) = 0;
+    // Creates name exclusively: fails when it exists (no check-then-create race).
+    virtual std::unique_ptr<OutFile> createNew(const std::string& name, std::string* error) = 0;
+};
+
+class PortWin;
+
+class Dialogs {
+public:
+    virtual ~Dialogs() = default;
+    // Shows the port dialog modally over the main window; returns when it is closed.
+    virtual void showPortWin(PortWin& dialog) = 0;
+};
+
+// Everything a handler may use of the outside world.
+struct Services {
+    SerialPort& port;
+    MessageBoxes& boxes;
+    FileDialog& fileDialog;
+    Clock& clock;
+    Beeper& beeper;
+    Screen& screen;
+    Files& files;
+    Dialogs& dialogs;
+    Dispatcher& dispatcher;
+};
+
+}  // namespace keldrin

@@ -1,0 +1,11 @@
+#include "shell/handlers.h"
+namespace keldrin {
+void reopenPort(App&, int) {}
+void 按钮3_clicked(App&) {}
+void 按钮4_clicked(App&) {}
+void 按钮5_clicked(App&) {}
+void modbusCrc16(Globals&) {}
+void 时钟4清屏_tick(App&) {}
+void 时钟5报警_tick(App&) {}
+void 时钟4_tick(App&) {}
+}  // namespace keldrin

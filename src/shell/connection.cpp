@@ -1,0 +1,81 @@
+// The serial connection: start-up connection, reconnect, the port dialog.
+#include <string>
+
+#include "common/textnum.h"
+#include "shell/handlers.h"
+
+namespace keldrin {
+
+namespace {
+
+constexpr std::uint8_t kConnectGreeting[] = {0x5C, 0xA5, 0x00, 0x00};  // 0xA55C, LSB first
+const std::string kConnecting = "Keldrin              加油连接中。。。";
+
+// A settings file holds one decimal integer; missing or empty gives 0.
+int readSetting(App& a, const std::string& name, std::string* text = nullptr) {
+    std::string content = a.s.files.readAll(name).value_or(std::string());
+    if (text) *text = content;
+    return textToInt(content);
+}
+
+void showPortError(App& a) { a.s.boxes.show("请选择正确的端口", Buttons::Ok, Icon::None, ""); }
+
+}  // namespace
+
+void startUpConnection(App& a) {
+    a.s.port.setPortNumber(readSetting(a, "端口号.txt"));
+    std::string baudText;
+    readSetting(a, "波特率.txt", &baudText);
+    a.w.编辑框3.setText(baudText);
+    a.s.port.setBaudRate(textToInt(a.w.编辑框3.text()));
+    if (!a.s.port.open()) {
+        a.s.boxes.show("连接失败", Buttons::Ok, Icon::None, "");
+        return;
+    }
+    a.pause(100);
+    a.s.port.send(kConnectGreeting);
+    a.w.setTitle("Keldrin3.0              已连接COM" + std::to_string(a.s.port.portNumber()));
+}
+
+void 连接_chosen(App& a) {
+    a.w.setTitle(kConnecting);
+    a.s.port.close();
+    if (!a.s.port.open()) {
+        showPortError(a);
+        return;
+    }
+    a.s.port.send(kConnectGreeting);
+    a.w.setTitle("Keldrin              已连接COM" + std::to_string(a.s.port.portNumber()));
+}
+
+void 端口设置_chosen(App& a) {
+    PortWin dialog;
+    dialog.组合框1.itemChosen = [&a, &dialog] { PortWin_组合框1_itemChosen(a, dialog); };
+    dialog.按钮1.clicked = [&a, &dialog] { PortWin_按钮1_clicked(a, dialog); };
+    portScan(a, dialog);
+    a.s.dialogs.showPortWin(dialog);
+}
+
+void portScan(App& a, PortWin& d) {
+    // Trial handles only: the connection 端口1 holds stays as it was.
+    for (int n = 1; n <= 255; ++n) {
+        if (a.s.port.canOpen(n)) d.组合框1.addItem({"COM" + std::to_string(n), n});
+    }
+}
+
+void PortWin_组合框1_itemChosen(App& a, PortWin& d) {
+    int index = d.组合框1.selectedIndex();
+    if (index < 0) return;
+    int n = d.组合框1.items()[static_cast<std::size_t>(index)].value;
+    a.s.port.setPortNumber(n);
+    d.编辑框1.setText(std::to_string(n));
+    a.w.setTitle("加油连接中。。。");
+    a.s.port.close();
+    if (!a.s.port.open()) showPortError(a);
+    a.s.files.writeAll("端口号.txt", d.编辑框1.text());
+    a.w.setTitle("Keldrin             " + std::to_string(a.s.port.portNumber()));
+}
+
+void PortWin_按钮1_clicked(App&, PortWin& d) { d.close(); }
+
+}  // namespace keldrin

@@ -1,0 +1,24 @@
+#pragma once
+// The program-wide variables, created before the main window and living until the
+// process ends. One instance, passed by reference to every handler.
+#include <array>
+#include <cstdint>
+#include <vector>
+
+namespace keldrin {
+
+struct Globals {
+    std::int32_t silenceTicks = 0;
+    std::vector<std::int32_t> receiveBuffer;  // one element per received byte, 0..255
+    std::int32_t awaitingParameterReply = 0;
+    std::array<float, 9> channelValues{};  // channels 1..8; element 0 unused
+    std::int64_t sentFrameCount = 0;
+    std::int64_t receivedFrameCount = 0;
+    std::int32_t nextPollChannel = 0;
+    std::vector<std::uint8_t> pollFrame;  // set to its template at start-up
+    std::vector<std::uint8_t> bindPayload = std::vector<std::uint8_t>(128, 0);
+    std::int32_t crcLength = 0;
+    std::int32_t crcValue = 0;
+};
+
+}  // namespace keldrin
