@@ -1,6 +1,13 @@
 #include "shell/handlers.h"
 namespace keldrin {
-void reopenPort(App&, int) {}
+void reopenPort(App& a, int baud) {
+    a.s.port.setBaudRate(baud);
+    a.pause(100);
+    a.s.port.close();
+    a.pause(100);
+    a.s.port.open();  // the outcome is not examined
+    a.pause(100);
+}
 void 按钮3_clicked(App&) {}
 void 按钮4_clicked(App&) {}
 void 按钮5_clicked(App&) {}
