@@ -27,7 +27,8 @@ public:
 
     // Drives a model timer: ticks every interval from the last (re)start.
     void watch(Timer& t);
-    // Posts fn to the dispatcher at virtual time t (>= now).
+    // Runs fn at virtual time t (>= now) as the platform would, outside any handler:
+    // fn should post or deliver events, not act as a handler itself.
     void at(std::int64_t t, std::function<void()> fn);
     std::int64_t nextDue(const Timer& t) const;
 

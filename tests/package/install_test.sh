@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Builds the .deb from a build folder, unpacks it into a scratch root and starts the
+# installed program offscreen: it must still be running when we stop it.
+set -euo pipefail
+build=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+(cd "$build" && cpack -G DEB -B "$work/out" >/dev/null)
+deb=$(ls "$work"/out/*.deb)
+dpkg-deb -f "$deb" Depends | grep -q libqt6serialport6
+dpkg -x "$deb" "$work/root"
+for f in usr/bin/keldrin usr/bin/keldrin-sim usr/share/applications/keldrin.desktop \
+         usr/share/icons/hicolor/scalable/apps/keldrin.svg; do
+  test -e "$work/root/$f" || { echo "missing in package: $f"; exit 1; }
+done
+
+mkdir "$work/run"
+cd "$work/run"
+set +e
+QT_QPA_PLATFORM=offscreen timeout 3 "$work/root/usr/bin/keldrin"
+rc=$?
+set -e
+if [ "$rc" -ne 124 ]; then
+  echo "the installed keldrin ended early with exit code $rc"
+  exit 1
+fi
+echo "package installs and starts"
