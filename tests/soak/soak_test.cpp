@@ -1,0 +1,97 @@
+// A day of acquisition on the virtual clock against the simulated receiver box, with a
+// share of answers dropped or corrupted: no record is lost, the stream keeps realigning,
+// and nothing but the record table grows.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+#include "sim/box.h"
+#include "support/harness.h"
+
+namespace keldrin::test {
+namespace {
+
+long residentKb() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+    }
+    return -1;
+}
+
+struct Soak {
+    Harness h;
+    sim::Box box;
+    std::int64_t recordTicks = 0;
+    int worstSilence = 0;
+
+    explicit Soak(sim::Options options) : box(options) {
+        h.port.peer = [this](std::span<const std::uint8_t> bytes) {
+            for (sim::Chunk& c : box.feed(bytes, h.time.now(), h.port.baudRate())) {
+                h.port.receiveAt(c.dueMs, std::move(c.bytes));
+            }
+        };
+        h.writeFile("端口号.txt", "3");
+        h.writeFile("波特率.txt", "9600");
+        h.start();
+        auto record = h.w.时钟5.tick;
+        h.w.时钟5.tick = [this, record] {
+            if (h.app.acquiring()) ++recordTicks;
+            record();
+        };
+        auto watchdog = h.w.时钟4清屏.tick;
+        h.w.时钟4清屏.tick = [this, watchdog] {
+            worstSilence = std::max(worstSilence, h.g.silenceTicks);
+            watchdog();
+        };
+        h.click(h.w.按钮1);           // all eight probes
+        h.choose(h.w.组合框3, 0);     // "0.1秒"
+        h.advance(1000);
+        h.click(h.w.启动);
+    }
+};
+
+TEST(Soak, ADayAtATenthOfASecondLosesNoRecord) {
+    sim::Options options;
+    options.faults.drop = 0.01;
+    options.faults.corrupt = 0.01;
+    Soak s(options);
+    Harness& h = s.h;
+
+    constexpr std::int64_t kHour = 3600 * 1000;
+    h.advance(kHour);
+    long rssAfterHour = residentKb();
+    std::size_t storeAfterHour = h.w.通用提供者1.memoryBytes();
+    for (int hour = 1; hour < 24; ++hour) {
+        h.advance(kHour);
+        ASSERT_LE(h.w.编辑框接收.text().size(), h.w.编辑框接收.textLimit());
+        ASSERT_LT(h.g.receiveBuffer.size(), 12u);
+        ASSERT_EQ(h.dispatcher.queued(), 0u);
+    }
+    long rssAfterDay = residentKb();
+    std::size_t storeAfterDay = h.w.通用提供者1.memoryBytes();
+
+    int rows = h.w.通用提供者1.rowCount();
+    EXPECT_EQ(rows, s.recordTicks);
+    EXPECT_GE(rows, 864000 - 10);
+    // Every record holds a reading of every ticked channel.
+    for (int r : {1, rows / 2, rows}) {
+        for (int c = 2; c <= 9; ++c) EXPECT_FALSE(h.w.通用提供者1.cell(r, c).empty()) << r << "," << c;
+    }
+    // Dropped and corrupted answers cost a poll each; the stream never stays misaligned.
+    std::int64_t polls = h.g.sentFrameCount;
+    EXPECT_GT(polls, 430000);
+    EXPECT_LE(s.worstSilence, 12);
+    std::printf("soak: %d rows, %lld polls, %lld frames, worst silence %d ticks, "
+                "store %zu -> %zu bytes, RSS %ld -> %ld kB (besides the store: %+ld kB)\n",
+                rows, static_cast<long long>(polls), static_cast<long long>(h.g.receivedFrameCount),
+                s.worstSilence, storeAfterHour, storeAfterDay, rssAfterHour, rssAfterDay,
+                (rssAfterDay - rssAfterHour) - static_cast<long>((storeAfterDay - storeAfterHour) / 1024));
+}
+
+}  // namespace
+}  // namespace keldrin::test
