@@ -1,0 +1,50 @@
+#pragma once
+// Realises model controls as real widgets and keeps the two in step: model changes
+// reach the widgets through ControlObserver, operator input reaches the model through
+// the user* setters and then the model callback, posted to the dispatcher.
+#include <QWidget>
+#include <functional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/dispatcher.h"
+#include "shell/controls.h"
+
+namespace keldrin {
+
+class ControlBinder : public ControlObserver {
+public:
+    // Makes the grid widget; without it a grid gets a plain QTableView.
+    using GridFactory = std::function<QWidget*(Grid&, QWidget* parent)>;
+
+    // root: the model control standing for rootWidget (the area below the menu bar,
+    // or the dialog); controls: parents before children.
+    ControlBinder(Dispatcher& d, const Control& root, QWidget* rootWidget, const std::vector<Control*>& controls,
+                  GridFactory makeGrid = {});
+    ~ControlBinder() override;
+    ControlBinder(const ControlBinder&) = delete;
+    ControlBinder& operator=(const ControlBinder&) = delete;
+
+    QWidget* widget(const std::string& name) const;
+    QWidget* widget(const Control& c) const;
+
+    void controlChanged(Control& c, Prop p, const std::string& piece, std::size_t count) override;
+
+private:
+    QWidget* create(Control& c, QWidget* parent);
+    void connectInput(Control& c, QWidget* w);
+    void showText(Control& c, QWidget* w);
+
+    Dispatcher& dispatcher_;
+    GridFactory makeGrid_;
+    std::vector<Control*> controls_;
+    std::unordered_map<const Control*, QWidget*> widgets_;
+    std::unordered_map<std::string, QWidget*> byName_;
+    bool updating_ = false;  // a model change is being shown: not operator input
+};
+
+// UTF-16 units covering the first `bytes` bytes of the UTF-8 form of text.
+qsizetype utf16UnitsForUtf8Bytes(QStringView text, std::size_t bytes);
+
+}  // namespace keldrin

@@ -1,0 +1,137 @@
+#include "platform/qt/desktop_services.h"
+
+#include <QApplication>
+#include <QDateTime>
+#include <QEventLoop>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QScreen>
+
+#include "common/texts.h"
+#include "shell/controls.h"
+
+namespace keldrin {
+
+namespace {
+QString q(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+}  // namespace
+
+Answer QtMessageBoxes::show(const std::string& text, Buttons buttons, Icon icon, const std::string& title) {
+    QMessageBox::Icon qicon = QMessageBox::NoIcon;
+    switch (icon) {
+        case Icon::None: qicon = QMessageBox::NoIcon; break;
+        case Icon::Information: qicon = QMessageBox::Information; break;
+        case Icon::Warning: qicon = QMessageBox::Warning; break;
+        case Icon::Critical: qicon = QMessageBox::Critical; break;
+    }
+    const QMessageBox::StandardButtons qbuttons =
+        buttons == Buttons::Ok ? QMessageBox::Ok : (QMessageBox::Ok | QMessageBox::Cancel);
+    QMessageBox box(qicon, q(title), q(text), qbuttons, parent_);
+    box.setDefaultButton(QMessageBox::Ok);
+    if (buttons == Buttons::OkCancel) box.setEscapeButton(QMessageBox::Cancel);
+    if (onShown) {
+        QTimer::singleShot(0, &box, [this, &box] { onShown(box); });
+    }
+    const int result = box.exec();
+    return result == QMessageBox::Ok ? Answer::Ok : (buttons == Buttons::Ok ? Answer::Ok : Answer::Cancel);
+}
+
+QString QtFileDialog::qtFilter(const std::string& filter) {
+    const QString f = q(filter);
+    const qsizetype bar = f.indexOf(u'|');
+    if (bar < 0) return f;
+    const QString description = f.left(bar);
+    QStringList patterns = f.mid(bar + 1).split(u';', Qt::SkipEmptyParts);
+#ifndef Q_OS_WIN
+    // On Windows "*.*" matches every file; here it would hide files without a dot.
+    for (QString& p : patterns) {
+        if (p == QStringLiteral("*.*")) p = QStringLiteral("*");
+    }
+#endif
+    return description + QStringLiteral(" (") + patterns.join(u' ') + u')';
+}
+
+std::optional<std::string> QtFileDialog::choose(DialogMode mode, const std::string& filter) {
+    const QString qfilter = qtFilter(filter);
+    QString chosen;
+    switch (mode) {
+        case DialogMode::Open:
+            chosen = QFileDialog::getOpenFileName(parent_, QString(), startDir_, qfilter);
+            break;
+        case DialogMode::Save:
+            chosen = QFileDialog::getSaveFileName(parent_, QString(), startDir_, qfilter, nullptr,
+                                                  QFileDialog::DontConfirmOverwrite);
+            break;
+        case DialogMode::SaveAskBeforeReplacing:
+            chosen = QFileDialog::getSaveFileName(parent_, QString(), startDir_, qfilter);
+            break;
+    }
+    if (chosen.isEmpty()) return std::nullopt;
+    return chosen.toStdString();
+}
+
+std::string QtClock::nowText() {
+    return QDateTime::currentDateTime().toString(QString::fromLatin1(kDateTimeFormat)).toStdString();
+}
+
+void QtBeeper::beep() { QApplication::beep(); }
+
+int QtScreen::width() const {
+    const QScreen* s = QGuiApplication::primaryScreen();
+    return s ? s->size().width() : 0;
+}
+
+int QtScreen::height() const {
+    const QScreen* s = QGuiApplication::primaryScreen();
+    return s ? s->size().height() : 0;
+}
+
+void QtPauser::waitFor(int ms) {
+    if (ms <= 0) return;
+    QEventLoop loop;
+    QTimer done;
+    done.setSingleShot(true);
+    done.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&done, &QTimer::timeout, &loop, &QEventLoop::quit);
+    done.start(ms);
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+}
+
+QtScheduler::~QtScheduler() {
+    for (Driven& d : timers_) d.model->intervalChanged = nullptr;
+}
+
+void QtScheduler::drive(Timer& t) {
+    auto timer = std::make_unique<QTimer>();
+    timer->setTimerType(Qt::PreciseTimer);
+    Timer* model = &t;
+    QObject::connect(timer.get(), &QTimer::timeout, [this, model] {
+        dispatcher_.post([model] {
+            if (model->tick) model->tick();
+        });
+    });
+    timers_.push_back({model, std::move(timer)});
+    // The model calls this only for a different interval (the same one leaves the
+    // countdown alone), so restarting here is right.
+    t.intervalChanged = [this](Timer& changed) {
+        for (Driven& d : timers_) {
+            if (d.model == &changed) apply(d);
+        }
+    };
+    apply(timers_.back());
+}
+
+const QTimer* QtScheduler::qtTimer(const Timer& t) const {
+    for (const Driven& d : timers_) {
+        if (d.model == &t) return d.timer.get();
+    }
+    return nullptr;
+}
+
+void QtScheduler::apply(Driven& d) {
+    // A QTimer with interval 0 fires on every event-loop pass: 0 means stopped here.
+    if (d.model->interval() > 0) d.timer->start(d.model->interval());
+    else d.timer->stop();
+}
+
+}  // namespace keldrin

@@ -1,0 +1,91 @@
+#pragma once
+// The small services on Qt: message boxes, the file dialog, clock, beep, screen size,
+// the pause of a handler and the timers of the window.
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+#include <QWidget>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "platform/services.h"
+
+class QMessageBox;
+
+namespace keldrin {
+
+class Timer;
+
+class QtMessageBoxes : public MessageBoxes {
+public:
+    Answer show(const std::string& text, Buttons buttons, Icon icon, const std::string& title) override;
+    void setParent(QWidget* parent) { parent_ = parent; }
+    // Called once the box is on screen (automation and tests answer it from here).
+    std::function<void(QMessageBox&)> onShown;
+
+private:
+    QPointer<QWidget> parent_;
+};
+
+class QtFileDialog : public FileDialog {
+public:
+    explicit QtFileDialog(QString startDir) : startDir_(std::move(startDir)) {}
+    std::optional<std::string> choose(DialogMode mode, const std::string& filter) override;
+    void setParent(QWidget* parent) { parent_ = parent; }
+    // "description|pattern;pattern" to Qt's "description (patterns)".
+    static QString qtFilter(const std::string& filter);
+
+private:
+    QString startDir_;
+    QPointer<QWidget> parent_;
+};
+
+class QtClock : public Clock {
+public:
+    std::string nowText() override;
+};
+
+class QtBeeper : public Beeper {
+public:
+    void beep() override;
+};
+
+class QtScreen : public Screen {
+public:
+    int width() const override;
+    int height() const override;
+};
+
+// Lets time pass inside a handler: a nested event loop that takes no operator input,
+// while timers and the serial port keep arriving (the dispatcher queues them).
+class QtPauser : public Pauser {
+public:
+    void waitFor(int ms) override;
+};
+
+// One QTimer per model timer. Ticks go through the dispatcher.
+class QtScheduler {
+public:
+    explicit QtScheduler(Dispatcher& d) : dispatcher_(d) {}
+    ~QtScheduler();
+    QtScheduler(const QtScheduler&) = delete;
+    QtScheduler& operator=(const QtScheduler&) = delete;
+
+    // Takes over t (its intervalChanged); starts it at once when its interval is above 0.
+    void drive(Timer& t);
+    // The QTimer behind t (nullptr when t is not driven here).
+    const QTimer* qtTimer(const Timer& t) const;
+
+private:
+    struct Driven {
+        Timer* model;
+        std::unique_ptr<QTimer> timer;
+    };
+    void apply(Driven& d);
+    Dispatcher& dispatcher_;
+    std::vector<Driven> timers_;
+};
+
+}  // namespace keldrin

@@ -1,0 +1,26 @@
+#pragma once
+// The port dialog PortWin shown modally over the main window.
+#include <QPointer>
+#include <QWidget>
+#include <functional>
+
+#include "platform/services.h"
+
+class QDialog;
+
+namespace keldrin {
+
+class QtDialogs : public Dialogs {
+public:
+    explicit QtDialogs(Dispatcher& d) : dispatcher_(d) {}
+    void setParent(QWidget* parent) { parent_ = parent; }
+    void showPortWin(PortWin& dialog) override;
+    // Called once the dialog is on screen (automation and tests drive it from here).
+    std::function<void(QDialog&)> onShown;
+
+private:
+    Dispatcher& dispatcher_;
+    QPointer<QWidget> parent_;
+};
+
+}  // namespace keldrin

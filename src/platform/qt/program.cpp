@@ -1,0 +1,66 @@
+#include "platform/qt/program.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFontDatabase>
+
+#include "platform/qt/main_window.h"
+#include "shell/handlers.h"
+
+namespace keldrin {
+
+namespace {
+QString folderOrCurrent(const QString& dir) { return dir.isEmpty() ? QDir::currentPath() : dir; }
+}  // namespace
+
+QtProgram::QtProgram(const QString& workDir)
+    : workDir_(folderOrCurrent(workDir)),
+      port_(workDir_),
+      fileDialog_(workDir_),
+      files_(workDir.isEmpty() ? std::string() : workDir.toStdString()) {
+    useCjkFont();
+    dispatcher_.setPauser(&pauser_);
+    wireEvents(app_);
+    window_ = std::make_unique<MainWindow>(w_, dispatcher_);
+    boxes_.setParent(window_.get());
+    fileDialog_.setParent(window_.get());
+    dialogs_.setParent(window_.get());
+}
+
+QtProgram::~QtProgram() {
+    window_.reset();
+    dispatcher_.setPauser(nullptr);
+}
+
+void QtProgram::start() {
+    window_->show();
+    // Timers with an interval above 0 run from the window's creation, so ticks also
+    // arrive while the start-up sequence waits in a message box.
+    for (Timer* t : w_.timers()) scheduler_.drive(*t);
+    dispatcher_.post([this] { startUpSequence(app_); });
+}
+
+QWidget* QtProgram::widget(const std::string& name) const { return window_->widget(name); }
+
+QString QtProgram::useCjkFont() {
+    static const char* const kFamilies[] = {"WenQuanYi Micro Hei", "Noto Sans CJK SC", "Source Han Sans SC",
+                                            "Droid Sans Fallback", "AR PL UMing CN", "Microsoft YaHei", "SimSun"};
+    const QStringList installed = QFontDatabase::families();
+    QFont plain = QApplication::font();
+    plain.setPixelSize(kFontPixels);
+    QApplication::setFont(plain);
+    for (const char* family : kFamilies) {
+        const QString name = QString::fromUtf8(family);
+        if (installed.contains(name, Qt::CaseInsensitive)) {
+            QFont f = QApplication::font();
+            f.setFamily(name);
+            // The layout's boxes are sized for a 12-pixel font.
+            f.setPixelSize(kFontPixels);
+            QApplication::setFont(f);
+            return name;
+        }
+    }
+    return {};
+}
+
+}  // namespace keldrin

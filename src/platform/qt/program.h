@@ -1,0 +1,68 @@
+#pragma once
+// The whole program on Qt: dispatcher, services, program-wide variables, the window
+// model with its handlers, and the real window. Tests build it offscreen on a
+// temporary working folder.
+#include <QString>
+#include <memory>
+
+#include "platform/disk_files.h"
+#include "platform/qt/desktop_services.h"
+#include "platform/qt/port_dialog.h"
+#include "platform/qt/serial_port.h"
+#include "shell/app.h"
+
+class QWidget;
+
+namespace keldrin {
+
+class MainWindow;
+
+class QtProgram {
+public:
+    // workDir: the working folder for the settings files and COMn links (empty: the
+    // current directory).
+    explicit QtProgram(const QString& workDir = {});
+    ~QtProgram();
+    QtProgram(const QtProgram&) = delete;
+    QtProgram& operator=(const QtProgram&) = delete;
+
+    // Shows the window, starts the timers and runs the start-up sequence.
+    void start();
+
+    MainWin& model() { return w_; }
+    Globals& globals() { return g_; }
+    App& app() { return app_; }
+    Dispatcher& dispatcher() { return dispatcher_; }
+    QtSerialPort& port() { return port_; }
+    QtMessageBoxes& messageBoxes() { return boxes_; }
+    QtDialogs& dialogs() { return dialogs_; }
+    QtScheduler& scheduler() { return scheduler_; }
+    MainWindow& window() { return *window_; }
+    // The widget of a main-window control by its name; nullptr when there is none.
+    QWidget* widget(const std::string& name) const;
+
+    // Makes a CJK family the application font when one is installed; returns it.
+    static QString useCjkFont();
+    static constexpr int kFontPixels = 12;
+
+private:
+    QString workDir_;
+    Dispatcher dispatcher_;
+    QtPauser pauser_;
+    QtSerialPort port_;
+    QtMessageBoxes boxes_;
+    QtFileDialog fileDialog_;
+    QtClock clock_;
+    QtBeeper beeper_;
+    QtScreen screen_;
+    DiskFiles files_;
+    QtDialogs dialogs_{dispatcher_};
+    Services services_{port_, boxes_, fileDialog_, clock_, beeper_, screen_, files_, dialogs_, dispatcher_};
+    Globals g_;
+    MainWin w_;
+    App app_{g_, w_, services_};
+    QtScheduler scheduler_{dispatcher_};
+    std::unique_ptr<MainWindow> window_;
+};
+
+}  // namespace keldrin

@@ -1,0 +1,169 @@
+#include "platform/qt/record_grid.h"
+
+#include <QApplication>
+#include <QHeaderView>
+#include <QPainter>
+#include <QScrollBar>
+#include <QTimer>
+#include <algorithm>
+
+#include "shell/controls.h"
+
+namespace keldrin {
+
+RecordTableModel::RecordTableModel(RecordStore& store, QObject* parent)
+    : QAbstractTableModel(parent), store_(store), rows_(store.rowCount()), columns_(store.columnCount()) {
+    store_.addObserver(this);
+}
+
+RecordTableModel::~RecordTableModel() { store_.removeObserver(this); }
+
+int RecordTableModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : rows_; }
+
+int RecordTableModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : columns_; }
+
+QVariant RecordTableModel::data(const QModelIndex& index, int role) const {
+    if (role != Qt::DisplayRole || !index.isValid()) return {};
+    const std::string_view text = store_.cell(index.row() + 1, index.column() + 1);
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+QVariant RecordTableModel::headerData(int section, Qt::Orientation, int role) const {
+    if (role != Qt::DisplayRole) return {};
+    return section + 1;
+}
+
+void RecordTableModel::rowsAppended(int first, int last) {
+    const int now = store_.rowCount();
+    if (first != rows_ + 1 || last < first || now != last || columns_ != store_.columnCount()) {
+        tableReset();  // not a plain append of what we know: start over
+        return;
+    }
+    beginInsertRows({}, first - 1, last - 1);
+    rows_ = last;
+    endInsertRows();
+}
+
+void RecordTableModel::cellChanged(int row, int column) {
+    if (row < 1 || row > rows_ || column < 1 || column > columns_) return;
+    const QModelIndex i = index(row - 1, column - 1);
+    emit dataChanged(i, i, {Qt::DisplayRole});
+}
+
+void RecordTableModel::tableReset() {
+    beginResetModel();
+    rows_ = store_.rowCount();
+    columns_ = store_.columnCount();
+    endResetModel();
+}
+
+void PaddedDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const {
+    QStyleOptionViewItem opt = option;
+    initStyleOption(&opt, index);
+    const QString text = opt.text;
+    opt.text.clear();
+    const QWidget* w = opt.widget;
+    QStyle* style = w ? w->style() : QApplication::style();
+    // Background (selection, alternating shade) over the whole cell, text inset.
+    style->drawControl(QStyle::CE_ItemViewItem, &opt, painter, w);
+    const QRect r = opt.rect.adjusted(padding_, 0, -padding_, 0);
+    if (r.width() <= 0 || text.isEmpty()) return;
+    const QPalette::ColorGroup group = (opt.state & QStyle::State_Enabled) ? QPalette::Normal : QPalette::Disabled;
+    const QPalette::ColorRole role = (opt.state & QStyle::State_Selected) ? QPalette::HighlightedText : QPalette::Text;
+    painter->save();
+    painter->setPen(opt.palette.color(group, role));
+    painter->setFont(opt.font);
+    painter->drawText(r, Qt::AlignLeft | Qt::AlignVCenter, opt.fontMetrics.elidedText(text, Qt::ElideRight, r.width()));
+    painter->restore();
+}
+
+RecordGridView::RecordGridView(Grid& grid, RecordStore& store, std::vector<QRect> headings, QWidget* parent)
+    : QTableView(parent), grid_(grid), model_(store), delegate_(this), headings_(std::move(headings)) {
+    setModel(&model_);
+    setItemDelegate(&delegate_);
+    setWordWrap(false);
+    setCornerButtonEnabled(false);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
+    // Fixed sizes everywhere: nothing is measured per row, which keeps a million rows cheap.
+    QHeaderView* rowsHeader = verticalHeader();
+    QHeaderView* columnsHeader = horizontalHeader();
+    rowsHeader->setSectionResizeMode(QHeaderView::Fixed);
+    columnsHeader->setSectionResizeMode(QHeaderView::Fixed);
+    rowsHeader->setMinimumSectionSize(1);
+    columnsHeader->setHighlightSections(false);
+    rowsHeader->setHighlightSections(false);
+    // The headers keep their own font: the zoom scales the cells only.
+    rowsHeader->setFont(font());
+    columnsHeader->setFont(font());
+    rowsHeader->setDefaultAlignment(Qt::AlignRight | Qt::AlignVCenter);
+
+    connect(&model_, &QAbstractItemModel::modelReset, this, [this] { placeColumns(); });
+    connect(&model_, &QAbstractItemModel::rowsInserted, this, [this] { followNewestRow(); });
+    placeColumns();
+    applyZoom(grid.zoom());
+}
+
+int RecordGridView::pixelsForZoom(int level) { return std::max(6, kBasePixels + level); }
+
+void RecordGridView::applyZoom(int level) {
+    QFont f = font();
+    const int px = pixelsForZoom(level);
+    f.setPixelSize(px);
+    setFont(f);
+    verticalHeader()->setDefaultSectionSize(px + 6);
+    followNewestRow();
+}
+
+void RecordGridView::placeColumns() {
+    // Row-number header as wide as the gap before 表0, header row as high as the boxes,
+    // then one column under each heading box: column 1 under 表0, column i+1 under 表i.
+    const int frame = frameWidth();
+    if (!headings_.empty()) {
+        const QRect first = headings_.front();
+        const int gridLeft = grid_.left();
+        verticalHeader()->setFixedWidth(std::max(0, first.left() - gridLeft - frame));
+        horizontalHeader()->setFixedHeight(std::max(1, first.bottom() + 1 - grid_.top() - frame));
+    }
+    QHeaderView* columns = horizontalHeader();
+    for (int c = 0; c < model_.columnCount(); ++c) {
+        const int width = c < static_cast<int>(headings_.size()) ? headings_[static_cast<std::size_t>(c)].width()
+                                                                 : columns->defaultSectionSize();
+        columns->resizeSection(c, width);
+    }
+    refreshStyle();
+    followNewestRow();
+}
+
+void RecordGridView::refreshStyle() {
+    const DataSource* source = grid_.source();
+    if (!source || !source->style().applied) return;
+    const TableStyle& s = source->style();
+    if (shownStyle_.applied && shownStyle_.colour == s.colour && shownStyle_.number == s.number &&
+        shownStyle_.flag == s.flag) {
+        return;
+    }
+    shownStyle_ = s;
+    // The table style: its colour draws the grid lines and the heading row, its number
+    // is the cell padding in pixels, its flag shades every other row.
+    const QString colour = QColor::fromRgb(static_cast<QRgb>(s.colour)).name();
+    setStyleSheet(QStringLiteral("QTableView { gridline-color: %1; }"
+                                 "QHeaderView::section { background-color: %1; border: 0px; }")
+                      .arg(colour));
+    delegate_.setPadding(std::max(0, s.number));
+    setAlternatingRowColors(s.flag);
+    viewport()->update();
+}
+
+void RecordGridView::followNewestRow() {
+    // The operator cannot scroll a disabled grid, so the newest row stays in view. One
+    // scroll per burst of appends, after the layout has caught up.
+    if (scrollQueued_) return;
+    scrollQueued_ = true;
+    QTimer::singleShot(0, this, [this] {
+        scrollQueued_ = false;
+        if (model_.rowCount() > 0) scrollToBottom();
+    });
+}
+
+}  // namespace keldrin

@@ -1,0 +1,121 @@
+#include "platform/qt/serial_port.h"
+
+#include <QFileInfo>
+#include <QMetaObject>
+
+#include "platform/qt/port_naming.h"
+
+namespace keldrin {
+
+namespace {
+
+void configure(QSerialPort& p, const QString& path, int baud) {
+    p.setPortName(path);
+    p.setBaudRate(baud);
+    p.setDataBits(QSerialPort::Data8);
+    p.setParity(QSerialPort::NoParity);
+    p.setStopBits(QSerialPort::OneStop);
+    p.setFlowControl(QSerialPort::NoFlowControl);
+}
+
+}  // namespace
+
+QtSerialPort::QtSerialPort(QString workDir, QObject* parent)
+    : QObject(parent), workDir_(std::move(workDir)) {
+    connect(&port_, &QSerialPort::readyRead, this, [this] { readIncoming(); });
+    connect(&port_, &QSerialPort::errorOccurred, this,
+            [this](QSerialPort::SerialPortError e) { handleError(e); });
+}
+
+QtSerialPort::~QtSerialPort() { close(); }
+
+bool QtSerialPort::open() {
+    if (isOpen()) {
+        if (number_ == openNumber_ && baud_ == openBaud_) return true;
+        close();
+    }
+    if (baud_ <= 0) return false;
+    const std::optional<QString> path = portDevicePath(number_, workDir_);
+    // A nonexistent device fails here, without QSerialPort's lock-file dance.
+    if (!path || !QFileInfo::exists(*path)) return false;
+    configure(port_, *path, baud_);
+    if (!port_.open(QIODevice::ReadWrite)) {
+        port_.clearError();
+        return false;
+    }
+    openPath_ = *path;
+    openBaud_ = baud_;
+    openNumber_ = number_;
+    return true;
+}
+
+void QtSerialPort::close() {
+    if (!port_.isOpen()) return;
+    // Bytes already read were received while the port was open: they still go out.
+    readIncoming();
+    port_.close();
+    port_.clearError();
+    openPath_.clear();
+    openBaud_ = 0;
+    openNumber_ = 0;
+}
+
+void QtSerialPort::send(std::span<const std::uint8_t> bytes) {
+    if (!isOpen() || bytes.empty()) return;
+    port_.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
+    // Push the bytes to the driver now rather than at the next event-loop pass, so a
+    // pause that follows a send starts after the bytes have left.
+    port_.flush();
+}
+
+bool QtSerialPort::canOpen(int n) {
+    const std::optional<QString> path = portDevicePath(n, workDir_);
+    if (!path) return false;
+    if (isOpen() && (n == number_ || *path == openPath_)) return true;
+    if (!QFileInfo::exists(*path)) return false;
+    QSerialPort trial;
+    configure(trial, *path, baud_ > 0 ? baud_ : 9600);
+    if (!trial.open(QIODevice::ReadWrite)) return false;
+    trial.close();
+    return true;
+}
+
+void QtSerialPort::readIncoming() {
+    if (!port_.isOpen()) return;
+    const QByteArray data = port_.readAll();
+    if (data.isEmpty()) return;
+    incoming_.append(data);
+    // Handlers run from a queued call, not inside QSerialPort's readyRead: a handler
+    // that pauses or reopens the port would otherwise run within the port's own
+    // notification, where Qt suppresses further readyRead signals.
+    if (!flushQueued_) {
+        flushQueued_ = true;
+        QMetaObject::invokeMethod(this, [this] { flushIncoming(); }, Qt::QueuedConnection);
+    }
+}
+
+void QtSerialPort::flushIncoming() {
+    flushQueued_ = false;
+    if (incoming_.isEmpty()) return;
+    const QByteArray batch = std::move(incoming_);
+    incoming_.clear();
+    deliver({reinterpret_cast<const std::uint8_t*>(batch.constData()), static_cast<std::size_t>(batch.size())});
+}
+
+void QtSerialPort::handleError(QSerialPort::SerialPortError error) {
+    if (error == QSerialPort::NoError) return;
+    ++errorReports_;
+    if (!port_.isOpen()) return;
+    // A vanished device (USB adapter pulled, other end of a pseudo-terminal closed)
+    // reports these errors again on every event-loop pass until the port is closed.
+    // Nothing on the link is reported to the operator: close quietly; 连接 reopens it.
+    if (error != QSerialPort::ResourceError && error != QSerialPort::ReadError) return;
+    if (closingLost_) return;  // a report raised by the close itself
+    ++lostCount_;
+    closingLost_ = true;
+    close();
+    closingLost_ = false;
+    if (onDeviceLost) onDeviceLost();
+}
+
+}  // namespace keldrin

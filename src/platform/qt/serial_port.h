@@ -1,0 +1,58 @@
+#pragma once
+// The serial port 端口1 on QSerialPort: 8 data bits, no parity, 1 stop bit, no flow control.
+#include <QByteArray>
+#include <QObject>
+#include <QSerialPort>
+#include <QString>
+#include <functional>
+
+#include "platform/services.h"
+
+namespace keldrin {
+
+class QtSerialPort : public QObject, public SerialPort {
+    Q_OBJECT
+public:
+    // workDir: where links named COMn are looked for (empty: the current directory).
+    explicit QtSerialPort(QString workDir, QObject* parent = nullptr);
+    ~QtSerialPort() override;
+
+    void setPortNumber(int n) override { number_ = n; }
+    int portNumber() const override { return number_; }
+    void setBaudRate(int baud) override { baud_ = baud; }
+    int baudRate() const override { return baud_; }
+    bool open() override;
+    void close() override;
+    bool isOpen() const override { return port_.isOpen(); }
+    void send(std::span<const std::uint8_t> bytes) override;
+    bool canOpen(int n) override;
+
+    // The device path that is open, empty when closed.
+    QString openDevice() const { return isOpen() ? openPath_ : QString(); }
+    // How many times a vanished device was noticed (each closes the port).
+    int deviceLostCount() const { return lostCount_; }
+    // Every error report QSerialPort made, the ones after the close included.
+    int errorReports() const { return errorReports_; }
+    // Called after the port was closed because its device went away.
+    std::function<void()> onDeviceLost;
+
+private:
+    void readIncoming();
+    void flushIncoming();
+    void handleError(QSerialPort::SerialPortError error);
+
+    QString workDir_;
+    QSerialPort port_;
+    QString openPath_;
+    int number_ = 3;
+    int baud_ = 9600;
+    int openBaud_ = 0;
+    int openNumber_ = 0;
+    int lostCount_ = 0;
+    int errorReports_ = 0;
+    QByteArray incoming_;
+    bool flushQueued_ = false;
+    bool closingLost_ = false;
+};
+
+}  // namespace keldrin

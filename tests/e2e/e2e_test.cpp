@@ -1,0 +1,205 @@
+// The whole program with no fakes on the serial side: the real window offscreen,
+// QSerialPort, and keldrin-sim on a pseudo-terminal.
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <cmath>
+
+#include "../platform/qt_test_app.h"
+#include "platform/qt/program.h"
+#include "sim_process.h"
+
+namespace keldrin::test {
+namespace {
+
+// The file dialog the operator would answer: always the given name.
+class ChosenFile : public FileDialog {
+public:
+    explicit ChosenFile(std::string name) : name_(std::move(name)) {}
+    std::optional<std::string> choose(DialogMode, const std::string&) override { return name_; }
+
+private:
+    std::string name_;
+};
+
+class EndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override {
+        qtApp();
+        ASSERT_TRUE(dir.isValid());
+        QFile port(dir.filePath("端口号.txt"));
+        ASSERT_TRUE(port.open(QIODevice::WriteOnly));
+        port.write("3");
+        port.close();
+        QFile baud(dir.filePath("波特率.txt"));
+        ASSERT_TRUE(baud.open(QIODevice::WriteOnly));
+        baud.write("9600");
+        baud.close();
+    }
+
+    void startProgram() {
+        program = std::make_unique<QtProgram>(dir.path());
+        program->messageBoxes().onShown = [this](QMessageBox& box) {
+            boxes.push_back(box.text().toStdString());
+            box.button(QMessageBox::Ok)->click();
+        };
+        program->start();
+        ASSERT_TRUE(processUntil([&] { return w().title() == "Keldrin3.0              已连接COM3"; }))
+            << w().title();
+        ASSERT_TRUE(boxes.empty()) << boxes.front();
+    }
+    MainWin& w() { return program->model(); }
+    Globals& g() { return program->globals(); }
+    // As the operator would: a disabled button does nothing.
+    void click(Button& b) {
+        program->dispatcher().post([&b] {
+            if (b.enabled()) b.clicked();
+        });
+    }
+    bool allReadingsArrived(int channels) {
+        for (int i = 1; i <= channels; ++i) {
+            if (g().channelValues[static_cast<std::size_t>(i)] == 0.0f) return false;
+        }
+        return true;
+    }
+
+    QTemporaryDir dir;
+    std::unique_ptr<QtProgram> program;
+    std::vector<std::string> boxes;
+};
+
+TEST_F(EndToEnd, StartPollsTheTickedProbesInRotationAndShowsTheirReadings) {
+    SimProcess sim(dir.path());
+    ASSERT_TRUE(sim.ok());
+    startProgram();
+    click(w().启动);
+    ASSERT_TRUE(processUntil([&] { return allReadingsArrived(4); }, 10000));
+    ASSERT_TRUE(processUntil([&] { return w().CT(4).text() != "0.000"; }));
+    // Probe 2 of the simulator reads negative; 5 to 8 are not ticked and keep 0.
+    EXPECT_EQ(w().CT(2).text().substr(0, 1), "-");
+    for (int i = 1; i <= 4; ++i) {
+        float v = g().channelValues[static_cast<std::size_t>(i)];
+        EXPECT_GT(std::fabs(v), 1.0f) << i;
+        EXPECT_LT(std::fabs(v), 40.0f) << i;
+    }
+    for (int i = 5; i <= 8; ++i) EXPECT_EQ(g().channelValues[static_cast<std::size_t>(i)], 0.0f);
+    EXPECT_GE(g().sentFrameCount, 4);
+    EXPECT_GE(g().receivedFrameCount, 4);
+    EXPECT_NE(w().编辑框发送.text(), "");
+    EXPECT_NE(w().编辑框接收.text().find("\r\n"), std::string::npos);
+}
+
+TEST_F(EndToEnd, SilenceTripsTheWatchdogAndReadingsResumeAfterIt) {
+    SimProcess sim(dir.path());
+    ASSERT_TRUE(sim.ok());
+    startProgram();
+    click(w().启动);
+    ASSERT_TRUE(processUntil([&] { return allReadingsArrived(4); }, 10000));
+    sim.toggleSilence();
+    ASSERT_TRUE(processUntil([&] { return g().silenceTicks > 2; }, 10000));
+    EXPECT_EQ(g().receiveBuffer.size(), 0u);
+    sim.toggleSilence();
+    ASSERT_TRUE(processUntil([&] { return g().silenceTicks == 0; }, 10000));
+}
+
+TEST_F(EndToEnd, StrayBytesAreOutlivedAndTheStreamRealigns) {
+    SimProcess sim(dir.path(), {"--stray", "0.3", "--seed", "7"});
+    ASSERT_TRUE(sim.ok());
+    startProgram();
+    int flushes = 0;
+    auto watchdog = w().时钟4清屏.tick;
+    w().时钟4清屏.tick = [&, watchdog] {
+        watchdog();
+        if (g().silenceTicks > 2) ++flushes;
+    };
+    click(w().启动);
+    // Misaligned frames match no probe; the watchdog empties the buffer and the next
+    // answer starts aligned, so readings keep arriving.
+    ASSERT_TRUE(processUntil([&] { return flushes > 0 && g().silenceTicks == 0; }, 20000));
+    ASSERT_TRUE(processUntil([&] { return allReadingsArrived(4); }, 10000));
+    for (int i = 1; i <= 4; ++i) EXPECT_LT(std::fabs(g().channelValues[static_cast<std::size_t>(i)]), 40.0f);
+}
+
+TEST_F(EndToEnd, RecordAtATenthOfASecondThenExportHoldsTheReadings) {
+    SimProcess sim(dir.path());
+    ASSERT_TRUE(sim.ok());
+    startProgram();
+    program->dispatcher().post([&] {
+        w().组合框3.userSetSelectedIndex(0);  // "0.1秒"
+    });
+    click(w().启动);
+    ASSERT_TRUE(processUntil([&] { return allReadingsArrived(4) && w().通用提供者1.rowCount() >= 30; }, 15000));
+    click(w().启动);
+    ASSERT_TRUE(processUntil([&] { return w().启动.text() == "启动"; }));
+    int rows = w().通用提供者1.rowCount();
+
+    ChosenFile chosen(dir.filePath("day").toStdString());
+    Services& real = program->app().s;
+    Services services{real.port, real.boxes, chosen, real.clock, real.beeper, real.screen,
+                      real.files, real.dialogs, real.dispatcher};
+    App exporting{g(), w(), services};
+    program->dispatcher().post([&] { 按钮6_clicked(exporting); });
+    ASSERT_TRUE(processUntil([&] { return QFile::exists(dir.filePath("day.csv")); }));
+    QFile csv(dir.filePath("day.csv"));
+    ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
+    QList<QByteArray> lines = csv.readAll().split('\n');
+    ASSERT_GE(lines.size(), rows + 1);
+    EXPECT_EQ(lines[0], QByteArray("\xca\xb1\xbc\xe4,1,2,3,4,5,6,7,8,\r"));  // 时间 in GBK
+    // The last recorded rows carry the readings that were shown.
+    QList<QByteArray> cells = lines[rows].split(',');
+    ASSERT_EQ(cells.size(), 10);
+    for (int c = 1; c <= 4; ++c) {
+        bool ok = false;
+        double v = cells[c].toDouble(&ok);
+        EXPECT_TRUE(ok) << cells[c].constData();
+        EXPECT_GT(std::fabs(v), 1.0);
+    }
+    for (int c = 5; c <= 8; ++c) EXPECT_TRUE(cells[c].isEmpty());
+    EXPECT_NE(std::find(boxes.begin(), boxes.end(), "数据导出成功。\r\n文件路径为：" + dir.filePath("day").toStdString()),
+              boxes.end());
+}
+
+TEST_F(EndToEnd, ReadWriteReadBackThenBindAProbeToTheNewChannel) {
+    SimProcess sim(dir.path());
+    ASSERT_TRUE(sim.ok());
+    startProgram();
+    click(w().按钮3);
+    ASSERT_TRUE(processUntil([&] { return w().编辑框2.text() == "23"; }, 10000));
+    EXPECT_EQ(w().编辑框1.text(), "2");
+    EXPECT_EQ(w().编辑框3.text(), "9600");
+    EXPECT_EQ(w().编辑框4.text(), "低");
+    EXPECT_TRUE(w().按钮4.enabled());
+    EXPECT_TRUE(w().按钮5.enabled());
+
+    // A new receiver channel; the probes are still bound to the old one.
+    program->dispatcher().post([&] { w().编辑框6.userSetText("30"); });
+    click(w().按钮4);
+    ASSERT_TRUE(processUntil([&] { return w().编辑框2.text() == "30"; }, 10000));
+    w().编辑框2.setText("");
+    click(w().按钮3);
+    ASSERT_TRUE(processUntil([&] { return w().编辑框2.text() == "30"; }, 10000));
+
+    // Only probe 1 ticked: it no longer answers on the new channel ...
+    for (int i = 2; i <= 8; ++i) w().选择框(i).setChecked(false);
+    click(w().启动);
+    processFor(1200);
+    EXPECT_EQ(g().channelValues[1], 0.0f);
+    EXPECT_GT(g().silenceTicks, 2);
+    click(w().启动);
+    // ... until it is bound to the receiver's address and new channel. Acquisition
+    // disabled 按钮5; reading the parameters enables it again.
+    ASSERT_TRUE(processUntil([&] { return w().按钮3.enabled(); }));
+    click(w().按钮3);
+    ASSERT_TRUE(processUntil([&] { return w().按钮5.enabled(); }, 10000));
+    click(w().按钮5);
+    ASSERT_TRUE(processUntil([&] { return g().awaitingParameterReply == 0; }, 10000));
+    click(w().启动);
+    ASSERT_TRUE(processUntil([&] { return g().channelValues[1] != 0.0f; }, 10000));
+    EXPECT_GT(std::fabs(g().channelValues[1]), 1.0f);
+}
+
+}  // namespace
+}  // namespace keldrin::test

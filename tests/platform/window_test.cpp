@@ -1,0 +1,290 @@
+// The real window offscreen: the widgets stand where the model says, model changes
+// reach them and operator input reaches the model.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialog>
+#include <QFrame>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTemporaryDir>
+
+#include "platform/qt/control_binder.h"
+#include "platform/qt/main_window.h"
+#include "platform/qt/program.h"
+#include "platform/qt/record_grid.h"
+#include "qt_test_app.h"
+
+namespace keldrin::test {
+namespace {
+
+class WindowTest : public ::testing::Test {
+protected:
+    // Starts the program answering every message box with OK, recording its text.
+    void start() {
+        program.messageBoxes().onShown = [this](QMessageBox& box) {
+            boxes.push_back(box.text().toStdString());
+            titles.push_back(box.windowTitle().toStdString());
+            box.button(QMessageBox::Ok)->click();
+        };
+        program.start();
+        QCoreApplication::processEvents();
+    }
+    template <class T>
+    T* widget(const std::string& name) {
+        return qobject_cast<T*>(program.widget(name));
+    }
+
+    QApplication& app = qtApp();  // before anything that needs it
+    QTemporaryDir dir;
+    QtProgram program{dir.path()};
+    MainWin& w = program.model();
+    std::vector<std::string> boxes, titles;
+};
+
+bool isKind(QWidget* widget, Kind kind, bool multiLine) {
+    switch (kind) {
+        case Kind::Label: return qobject_cast<QLabel*>(widget);
+        case Kind::Button: return qobject_cast<QPushButton*>(widget);
+        case Kind::EditBox:
+            return multiLine ? qobject_cast<QPlainTextEdit*>(widget) != nullptr : qobject_cast<QLineEdit*>(widget) != nullptr;
+        case Kind::CheckBox: return qobject_cast<QCheckBox*>(widget);
+        case Kind::ComboBox: return qobject_cast<QComboBox*>(widget);
+        case Kind::GroupBox: return qobject_cast<QGroupBox*>(widget);
+        case Kind::PictureBox: return qobject_cast<QFrame*>(widget);
+        case Kind::Grid: return qobject_cast<QTableView*>(widget);
+    }
+    return false;
+}
+
+TEST_F(WindowTest, EveryControlIsARealWidgetOfItsKindAtItsPlace) {
+    MainWindow& win = program.window();
+    EXPECT_EQ(win.geometry(), QRect(50, 50, 1080, 730));
+    const int menuHeight = win.menuBar()->height();
+    EXPECT_EQ(win.clientArea()->geometry(), QRect(0, menuHeight, 1080, 730 - menuHeight));
+    EXPECT_FALSE(win.windowIcon().isNull());
+
+    for (Control* c : w.controls()) {
+        QWidget* widget = program.widget(c->name());
+        ASSERT_NE(widget, nullptr) << c->name();
+        const bool multi = c->kind() == Kind::EditBox && static_cast<EditBox*>(c)->multiLine;
+        EXPECT_TRUE(isKind(widget, c->kind(), multi)) << c->name();
+        EXPECT_EQ(widget->objectName().toStdString(), c->name());
+        EXPECT_EQ(widget->geometry(), QRect(c->left(), c->top(), c->width(), c->height())) << c->name();
+        QWidget* expectedParent = c->parent() == &w.client ? win.clientArea() : program.widget(c->parent()->name());
+        EXPECT_EQ(widget->parentWidget(), expectedParent) << c->name();
+        EXPECT_EQ(widget->isEnabled(), c->enabled()) << c->name();
+        EXPECT_EQ(widget->isHidden(), !c->visible()) << c->name();
+        if (c->kind() == Kind::EditBox || c->kind() == Kind::ComboBox) {
+            EXPECT_EQ(widget->accessibleName().toStdString(), c->name());
+        }
+    }
+    // A sample of what the model fixes at creation.
+    EXPECT_TRUE(widget<QLabel>("屏幕高度")->isHidden());
+    EXPECT_FALSE(widget<QPushButton>("按钮4")->isEnabled());
+    EXPECT_EQ(widget<QLabel>("CT1")->font().pixelSize(), 19);
+    EXPECT_EQ(widget<QLabel>("CT6")->text(), QStringLiteral("-1.000"));
+    EXPECT_EQ(widget<QFrame>("图片框3")->palette().color(QPalette::Window), QColor(0x00, 0xFF, 0x00));
+    EXPECT_EQ(widget<QLineEdit>("表4")->palette().color(QPalette::Base), QColor(0xC0, 0xC0, 0xC0));
+    EXPECT_EQ(widget<QGroupBox>("分组框1")->title(), QStringLiteral("主机参数"));
+    EXPECT_TRUE(widget<QCheckBox>("选择框4")->isChecked());
+    EXPECT_FALSE(widget<QCheckBox>("选择框5")->isChecked());
+    QComboBox* interval = widget<QComboBox>("组合框3");
+    EXPECT_EQ(interval->currentIndex(), -1);
+    ASSERT_EQ(interval->count(), 10);
+    EXPECT_EQ(interval->itemText(6), QStringLiteral("一分钟"));
+    EXPECT_EQ(interval->itemData(6).toInt(), 60000);
+}
+
+TEST_F(WindowTest, MenusHoldEveryItemEnabledAndTheIdleOnesDoNothing) {
+    const QMenuBar* bar = program.window().menuBar();
+    QStringList menus;
+    for (QAction* a : bar->actions()) menus << a->text();
+    EXPECT_EQ(menus, (QStringList{QStringLiteral("管理"), QStringLiteral("联机"), QStringLiteral("系统")}));
+    for (const char* name : {"密码管理", "数据备份", "连接", "端口设置", "关机", "重启", "休眠"}) {
+        auto* action = program.window().findChild<QAction*>(QString::fromUtf8(name));
+        ASSERT_NE(action, nullptr) << name;
+        EXPECT_TRUE(action->isEnabled()) << name;
+        EXPECT_TRUE(action->isVisible()) << name;
+    }
+    for (const char* idle : {"密码管理", "数据备份", "关机", "重启", "休眠"}) {
+        program.window().findChild<QAction*>(QString::fromUtf8(idle))->trigger();
+    }
+    EXPECT_TRUE(program.window().isEnabled());
+    EXPECT_EQ(w.title(), "");
+}
+
+TEST_F(WindowTest, ButtonClicksRunTheirHandlersAndTicksReachTheBoxes) {
+    start();
+    widget<QPushButton>("按钮2")->click();
+    for (int i = 1; i <= 8; ++i) {
+        EXPECT_FALSE(w.选择框(i).checked()) << i;
+        EXPECT_FALSE(widget<QCheckBox>("选择框" + std::to_string(i))->isChecked()) << i;
+    }
+    widget<QCheckBox>("选择框6")->click();  // the operator ticks one box
+    EXPECT_TRUE(w.选择框6.checked());
+    widget<QPushButton>("按钮1")->click();
+    for (int i = 1; i <= 8; ++i) EXPECT_TRUE(widget<QCheckBox>("选择框" + std::to_string(i))->isChecked()) << i;
+}
+
+TEST_F(WindowTest, ModelChangesReachTheWidgetsAndOperatorInputReachesTheModel) {
+    w.编辑框发送.setText("0 0 0 3 ");
+    EXPECT_EQ(widget<QLineEdit>("编辑框发送")->text(), QStringLiteral("0 0 0 3 "));
+    w.CT2.setText("12.345");
+    EXPECT_EQ(widget<QLabel>("CT2")->text(), QStringLiteral("12.345"));
+    w.图片框2.setTop(100);
+    w.图片框2.setHeight(20);
+    EXPECT_EQ(widget<QFrame>("图片框2")->geometry(), QRect(142, 100, 120, 20));
+    w.按钮4.setEnabled(true);
+    EXPECT_TRUE(widget<QPushButton>("按钮4")->isEnabled());
+    w.屏幕高度.setVisible(true);
+    EXPECT_FALSE(widget<QLabel>("屏幕高度")->isHidden());
+    w.报警.setChecked(false);
+    EXPECT_FALSE(widget<QCheckBox>("报警")->isChecked());
+    w.组合框1.setSelectedIndex(3);
+    EXPECT_EQ(widget<QComboBox>("组合框1")->currentIndex(), 3);
+    w.组合框1.setSelectedIndex(-1);
+    EXPECT_EQ(widget<QComboBox>("组合框1")->currentIndex(), -1);
+
+    // The operator types a 5 after "200".
+    int edits = 0;
+    w.间隔时间.textChanged = [&] { ++edits; };
+    QLineEdit* edit = widget<QLineEdit>("间隔时间");
+    edit->setCursorPosition(3);
+    QKeyEvent key(QEvent::KeyPress, Qt::Key_5, Qt::NoModifier, QStringLiteral("5"));
+    QCoreApplication::sendEvent(edit, &key);
+    EXPECT_EQ(w.间隔时间.text(), "2005");
+    EXPECT_EQ(edits, 1);
+    // A model change is not an operator edit.
+    w.间隔时间.setText("300");
+    EXPECT_EQ(edit->text(), QStringLiteral("300"));
+    EXPECT_EQ(edits, 1);
+
+    // The operator picks an item.
+    int chosen = 0;
+    w.组合框3.itemChosen = [&] { ++chosen; };
+    QComboBox* combo = widget<QComboBox>("组合框3");
+    combo->setCurrentIndex(2);
+    emit combo->activated(2);
+    EXPECT_EQ(w.组合框3.selectedIndex(), 2);
+    EXPECT_EQ(w.组合框3.selectedValue(), 1000);
+    EXPECT_EQ(chosen, 1);
+}
+
+TEST_F(WindowTest, EchoBoxFollowsAppendsAndTrimsByteForByte) {
+    int edits = 0;
+    w.编辑框接收.textChanged = [&] { ++edits; };
+    auto* echo = widget<QPlainTextEdit>("编辑框接收");
+    // Multi-byte text and line breaks across several trims of the 64 KiB limit.
+    for (int i = 0; i < 20000; ++i) {
+        w.编辑框接收.appendText(i % 7 == 6 ? "中文\n" : std::to_string(i % 256) + " ");
+    }
+    EXPECT_LE(w.编辑框接收.text().size(), w.编辑框接收.textLimit());
+    EXPECT_EQ(echo->toPlainText().toStdString(), w.编辑框接收.text());
+    w.编辑框接收.setText("");
+    EXPECT_TRUE(echo->toPlainText().isEmpty());
+    EXPECT_EQ(edits, 0);
+}
+
+TEST(Utf8Trim, CountsUtf16UnitsForUtf8Bytes) {
+    const QString text = QStringLiteral("a中") + QString::fromUcs4(U"\U0001F600") + QStringLiteral("b");
+    EXPECT_EQ(utf16UnitsForUtf8Bytes(text, 0), 0);
+    EXPECT_EQ(utf16UnitsForUtf8Bytes(text, 1), 1);
+    EXPECT_EQ(utf16UnitsForUtf8Bytes(text, 4), 2);  // "a" + 3-byte 中
+    EXPECT_EQ(utf16UnitsForUtf8Bytes(text, 8), 4);  // + 4-byte emoji, a surrogate pair
+    EXPECT_EQ(utf16UnitsForUtf8Bytes(text, 100), text.size());
+}
+
+TEST_F(WindowTest, StartUpWithoutSettingsReportsFailureAndShowsTheEmptyTable) {
+    start();
+    EXPECT_EQ(boxes, std::vector<std::string>{"连接失败"});
+    EXPECT_EQ(titles, std::vector<std::string>{""});
+    EXPECT_EQ(program.window().windowTitle(), QString());
+    RecordGridView* grid = program.window().grid();
+    ASSERT_NE(grid, nullptr);
+    EXPECT_EQ(grid->model()->columnCount(), 9);
+    EXPECT_EQ(grid->model()->rowCount(), 0);
+    EXPECT_EQ(widget<QLabel>("屏幕宽度")->text().toInt(), QGuiApplication::primaryScreen()->size().width());
+}
+
+TEST_F(WindowTest, GridColumnsLieUnderTheHeadingBoxesAndTheNewestRowStaysInView) {
+    start();
+    RecordGridView* grid = program.window().grid();
+    QWidget* group = program.widget("分组框2");
+    processUntil([&] { return grid->isVisible(); });
+    for (int c = 0; c < 9; ++c) {
+        const EditBox& heading = w.表(c);
+        const QPoint left = grid->viewport()->mapTo(group, QPoint(grid->columnViewportPosition(c), 0));
+        EXPECT_EQ(left.x(), heading.left()) << c;
+        EXPECT_EQ(grid->columnWidth(c), heading.width()) << c;
+    }
+    // The heading row lies under the boxes.
+    EXPECT_LE(grid->viewport()->mapTo(group, QPoint(0, 0)).y(), w.表0.top() + w.表0.height());
+    EXPECT_TRUE(grid->alternatingRowColors());  // the table style's flag
+
+    w.数据表格.setEnabled(false);
+    for (int r = 1; r <= 500; ++r) {
+        w.数据源1.appendRow();
+        w.数据源1.setCell(r, 1, "2026-12-08 10:00:00.000");
+    }
+    QScrollBar* bar = grid->verticalScrollBar();
+    ASSERT_TRUE(processUntil([&] { return bar->maximum() > 0 && bar->value() == bar->maximum(); }));
+    EXPECT_EQ(grid->model()->rowCount(), 500);
+    // The last row is the one at the bottom of the view.
+    EXPECT_EQ(grid->rowAt(grid->viewport()->height() - 2), 499);
+    EXPECT_EQ(grid->model()->data(grid->model()->index(499, 0)).toString(), QStringLiteral("2026-12-08 10:00:00.000"));
+
+    w.数据表格.setZoom(3);
+    EXPECT_EQ(grid->font().pixelSize(), RecordGridView::kBasePixels + 3);
+    EXPECT_EQ(grid->verticalHeader()->defaultSectionSize(), RecordGridView::kBasePixels + 3 + 6);
+    w.数据表格.setZoom(Grid::kMinZoom);
+    EXPECT_GE(grid->font().pixelSize(), 6);
+
+    w.通用提供者1.setRowCount(0);
+    EXPECT_EQ(grid->model()->rowCount(), 0);
+    EXPECT_EQ(grid->columnWidth(0), w.表0.width());  // widths survive a reset
+}
+
+TEST_F(WindowTest, PortDialogListsOnlyOpenablePortsAndItsCloseBoxActsLikeConfirm) {
+    start();
+    int shown = 0;
+    std::vector<QRect> places;
+    program.dialogs().onShown = [&](QDialog& d) {
+        ++shown;
+        EXPECT_EQ(d.geometry(), QRect(50, 50, 446, 215));
+        EXPECT_TRUE(d.windowTitle().isEmpty());
+        auto* list = d.findChild<QComboBox*>(QStringLiteral("组合框1"));
+        auto* confirm = d.findChild<QPushButton*>(QStringLiteral("按钮1"));
+        auto* hidden = d.findChild<QLineEdit*>(QStringLiteral("编辑框1"));
+        ASSERT_TRUE(list && confirm && hidden);
+        EXPECT_EQ(list->currentIndex(), -1);
+        EXPECT_TRUE(hidden->isHidden());
+        EXPECT_EQ(confirm->text(), QStringLiteral("确认"));
+        places.push_back(list->geometry());
+        d.reject();  // the close box
+    };
+    program.window().findChild<QAction*>(QStringLiteral("端口设置"))->trigger();
+    EXPECT_EQ(shown, 1);
+    ASSERT_EQ(places.size(), 1u);
+    EXPECT_EQ(places[0], QRect(88, 56, 264, 20));
+    EXPECT_EQ(program.port().portNumber(), 0);  // the scan left 端口1 alone
+
+    program.dialogs().onShown = [](QDialog& d) {
+        d.findChild<QPushButton*>(QStringLiteral("按钮1"))->click();
+    };
+    program.window().findChild<QAction*>(QStringLiteral("端口设置"))->trigger();  // returns once closed
+    SUCCEED();
+}
+
+}  // namespace
+}  // namespace keldrin::test
