@@ -10,6 +10,7 @@
 
 #include "../platform/qt_test_app.h"
 #include "platform/qt/program.h"
+#include "shell/handlers.h"
 #include "sim_process.h"
 
 namespace keldrin::test {

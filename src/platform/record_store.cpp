@@ -1,0 +1,399 @@
+// The record store: every row is one packed record in a chunked byte arena.
+//
+// A row record is  varint(cell count) then, per cell, varint(length) and the bytes.
+// Cells past a row's stored count are empty, so appending a row costs one byte until
+// its cells are set. A row is located by one 64-bit word (chunk index, offset). The
+// arena grows by whole chunks, never by reallocation: appending stays O(1) without the
+// copy (and the doubled peak memory) of a growing contiguous buffer.
+//
+// The row whose record ends at the arena's end (the "tail row", normally the newest)
+// is rewritten in place; setting its cells left to right, as the recorder and the file
+// reader do, only appends bytes. Rewriting any other row places a new copy at the end
+// and leaves the old one as garbage; the arena is compacted when garbage dominates.
+#include "platform/record_store.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <stdexcept>
+#include <utility>
+
+#include "platform/services.h"
+#include "platform/table_file.h"
+
+namespace keldrin {
+
+namespace {
+
+constexpr std::uint32_t kFirstChunk = 4096;
+constexpr std::uint32_t kMaxChunk = 256u << 10;
+// Compaction is not worth its pass below this much garbage.
+constexpr std::size_t kMinGarbage = 256 * 1024;
+
+inline std::size_t varintSize(std::uint64_t v) {
+    std::size_t n = 1;
+    while (v >= 0x80) {
+        v >>= 7;
+        ++n;
+    }
+    return n;
+}
+
+inline char* putVarint(char* p, std::uint64_t v) {
+    while (v >= 0x80) {
+        *p++ = static_cast<char>((v & 0x7F) | 0x80);
+        v >>= 7;
+    }
+    *p++ = static_cast<char>(v);
+    return p;
+}
+
+// Records in the arena are written by this file only, so they are trusted.
+inline const char* getVarint(const char* p, std::uint64_t& v) {
+    std::uint64_t result = 0;
+    int shift = 0;
+    for (;;) {
+        auto b = static_cast<unsigned char>(*p++);
+        result |= static_cast<std::uint64_t>(b & 0x7F) << shift;
+        if (!(b & 0x80)) break;
+        shift += 7;
+    }
+    v = result;
+    return p;
+}
+
+inline const char* skipCell(const char* p) {
+    std::uint64_t len;
+    p = getVarint(p, len);
+    return p + len;
+}
+
+struct Chunk {
+    std::unique_ptr<char[]> data;
+    std::uint32_t capacity = 0;
+    std::uint32_t used = 0;
+};
+
+}  // namespace
+
+struct RecordStore::Impl {
+    int rows = 0;
+    int cols = 0;
+    std::vector<Chunk> chunks;
+    std::vector<std::uint64_t> where;  // per row: chunk index << 32 | offset
+    std::size_t garbage = 0;           // bytes of dead record copies
+    int tailRow = -1;                  // 0-based; its record ends at the last chunk's end
+    std::string scratch;               // reused to rebuild a record
+
+    // Read cursor: sequential reads of one row (grid painting, saving) do not rescan it.
+    mutable int curRow = -1;
+    mutable int curCol = 0;
+    mutable const char* curPos = nullptr;
+
+    char* at(std::uint64_t w) { return chunks[w >> 32].data.get() + (w & 0xFFFFFFFFu); }
+    const char* at(std::uint64_t w) const { return chunks[w >> 32].data.get() + (w & 0xFFFFFFFFu); }
+    const char* row(int i) const { return at(where[static_cast<std::size_t>(i)]); }
+
+    static std::size_t recordSize(const char* p) {
+        const char* start = p;
+        std::uint64_t n;
+        p = getVarint(p, n);
+        for (std::uint64_t c = 0; c < n; ++c) p = skipCell(p);
+        return static_cast<std::size_t>(p - start);
+    }
+
+    std::uint32_t freeInLast() const {
+        return chunks.empty() ? 0 : chunks.back().capacity - chunks.back().used;
+    }
+
+    // Space for n bytes at the arena's end; returns where it starts (not yet used).
+    std::uint64_t reserveAtEnd(std::size_t n) {
+        if (freeInLast() < n) {
+            std::size_t cap = chunks.empty() ? kFirstChunk : std::min<std::size_t>(chunks.back().capacity * 2u, kMaxChunk);
+            cap = std::max(cap, n);
+            if (cap > 0xFFFFFFFFu) throw std::length_error("record too large");
+            Chunk c;
+            c.data.reset(new char[cap]);
+            c.capacity = static_cast<std::uint32_t>(cap);
+            chunks.push_back(std::move(c));
+        }
+        return (static_cast<std::uint64_t>(chunks.size() - 1) << 32) | chunks.back().used;
+    }
+
+    void invalidateCursor() { curRow = -1; }
+
+    void clear() {
+        rows = 0;
+        std::vector<Chunk>().swap(chunks);
+        std::vector<std::uint64_t>().swap(where);
+        garbage = 0;
+        tailRow = -1;
+        std::string().swap(scratch);
+        invalidateCursor();
+    }
+
+    // Copies every live record into fresh chunks, keeping at most maxCells cells of each.
+    void compact(std::uint64_t maxCells) {
+        std::vector<Chunk> old;
+        old.swap(chunks);
+        garbage = 0;
+        tailRow = -1;
+        invalidateCursor();
+        for (std::size_t i = 0; i < where.size(); ++i) {
+            const char* src = old[where[i] >> 32].data.get() + (where[i] & 0xFFFFFFFFu);
+            std::uint64_t n;
+            const char* cells = getVarint(src, n);
+            std::uint64_t keep = std::min(n, maxCells);
+            const char* end = cells;
+            for (std::uint64_t c = 0; c < keep; ++c) end = skipCell(end);
+            std::size_t body = static_cast<std::size_t>(end - cells);
+            std::size_t size = varintSize(keep) + body;
+            std::uint64_t w = reserveAtEnd(size);
+            char* dst = putVarint(at(w), keep);
+            std::memcpy(dst, cells, body);
+            chunks.back().used += static_cast<std::uint32_t>(size);
+            where[i] = w;
+        }
+        if (!where.empty()) tailRow = static_cast<int>(where.size() - 1);
+    }
+
+    void maybeCompact() {
+        std::size_t held = 0;
+        for (const Chunk& c : chunks) held += c.used;
+        if (garbage >= kMinGarbage && garbage * 2 > held) compact(UINT64_MAX);
+    }
+
+    void appendEmpty() {
+        std::uint64_t w = reserveAtEnd(1);
+        *at(w) = 0;
+        chunks.back().used += 1;
+        where.push_back(w);
+        tailRow = static_cast<int>(where.size() - 1);
+        ++rows;
+    }
+
+    void set(int i, std::uint64_t c, std::string_view text) {
+        invalidateCursor();
+        const char* p = row(i);
+        std::uint64_t n;
+        const char* cells = getVarint(p, n);
+        if (c > n && text.empty()) return;  // already empty
+
+        // Fast path: a new cell past the tail row's end is pure appending.
+        if (i == tailRow && c > n && varintSize(c) == varintSize(n)) {
+            std::size_t need = static_cast<std::size_t>(c - 1 - n) + varintSize(text.size()) + text.size();
+            if (freeInLast() >= need) {
+                Chunk& last = chunks.back();
+                char* out = last.data.get() + last.used;
+                std::memset(out, 0, static_cast<std::size_t>(c - 1 - n));
+                out += c - 1 - n;
+                out = putVarint(out, text.size());
+                std::memcpy(out, text.data(), text.size());
+                last.used += static_cast<std::uint32_t>(need);
+                putVarint(at(where[static_cast<std::size_t>(i)]), c);  // same width as before
+                return;
+            }
+        }
+
+        // Rebuild the record in scratch.
+        std::uint64_t count = std::max(n, c);
+        const char* q = cells;
+        for (std::uint64_t k = 1; k < c && k <= n; ++k) q = skipCell(q);
+        const char* before = q;  // start of cell c (or the end when c > n)
+        const char* after = q;
+        if (c <= n) after = skipCell(q);
+        const char* end = after;
+        for (std::uint64_t k = c + 1; k <= n; ++k) end = skipCell(end);
+        std::size_t oldSize = static_cast<std::size_t>(end - p);
+        std::size_t gap = c > n ? static_cast<std::size_t>(c - 1 - n) : 0;
+        scratch.clear();
+        scratch.resize(varintSize(count) + static_cast<std::size_t>(before - cells) + gap + varintSize(text.size()) +
+                       text.size() + static_cast<std::size_t>(end - after));
+        char* out = putVarint(scratch.data(), count);
+        std::memcpy(out, cells, static_cast<std::size_t>(before - cells));
+        out += before - cells;
+        std::memset(out, 0, gap);
+        out += gap;
+        out = putVarint(out, text.size());
+        std::memcpy(out, text.data(), text.size());
+        out += text.size();
+        std::memcpy(out, after, static_cast<std::size_t>(end - after));
+
+        std::uint64_t w = where[static_cast<std::size_t>(i)];
+        if (i == tailRow) {
+            // The record ends at the arena's end: overwrite it there if the chunk allows.
+            Chunk& last = chunks.back();
+            std::uint32_t start = static_cast<std::uint32_t>(w & 0xFFFFFFFFu);
+            if (static_cast<std::size_t>(last.capacity - start) >= scratch.size()) {
+                std::memcpy(last.data.get() + start, scratch.data(), scratch.size());
+                last.used = start + static_cast<std::uint32_t>(scratch.size());
+                return;
+            }
+        }
+        std::uint64_t nw = reserveAtEnd(scratch.size());
+        std::memcpy(at(nw), scratch.data(), scratch.size());
+        chunks.back().used += static_cast<std::uint32_t>(scratch.size());
+        where[static_cast<std::size_t>(i)] = nw;
+        tailRow = i;
+        garbage += oldSize;
+        maybeCompact();
+    }
+};
+
+RecordStore::RecordStore() : impl_(new Impl) {}
+RecordStore::~RecordStore() { delete impl_; }
+RecordStore::RecordStore(RecordStore&& o) noexcept : impl_(std::exchange(o.impl_, new Impl)) {}
+RecordStore& RecordStore::operator=(RecordStore&& o) noexcept {
+    std::swap(impl_, o.impl_);
+    o.impl_->clear();
+    o.impl_->cols = 0;
+    for (auto* ob : observers_) ob->tableReset();
+    return *this;
+}
+
+int RecordStore::rowCount() const { return impl_->rows; }
+int RecordStore::columnCount() const { return impl_->cols; }
+
+void RecordStore::setRowCount(int rows) {
+    Impl& m = *impl_;
+    if (rows < 0) rows = 0;
+    if (rows == m.rows) return;
+    if (rows > m.rows) {
+        int first = m.rows + 1;
+        m.where.reserve(static_cast<std::size_t>(rows));
+        while (m.rows < rows) m.appendEmpty();
+        for (auto* o : observers_) o->rowsAppended(first, rows);
+        return;
+    }
+    if (rows == 0) {
+        int cols = m.cols;
+        m.clear();
+        m.cols = cols;
+    } else {
+        for (int i = rows; i < m.rows; ++i) m.garbage += Impl::recordSize(m.row(i));
+        m.where.resize(static_cast<std::size_t>(rows));
+        m.rows = rows;
+        if (m.tailRow >= rows) m.tailRow = -1;
+        m.invalidateCursor();
+        m.maybeCompact();
+    }
+    for (auto* o : observers_) o->tableReset();
+}
+
+void RecordStore::setColumnCount(int columns) {
+    Impl& m = *impl_;
+    if (columns < 0) columns = 0;
+    if (columns == m.cols) return;
+    if (columns < m.cols && m.rows > 0) m.compact(static_cast<std::uint64_t>(columns));
+    m.cols = columns;
+    for (auto* o : observers_) o->tableReset();
+}
+
+void RecordStore::appendRow() {
+    impl_->appendEmpty();
+    impl_->invalidateCursor();
+    int r = impl_->rows;
+    for (auto* o : observers_) o->rowsAppended(r, r);
+}
+
+std::string_view RecordStore::cell(int row, int column) const {
+    const Impl& m = *impl_;
+    if (row < 1 || row > m.rows || column < 1 || column > m.cols) return {};
+    int i = row - 1;
+    std::uint64_t n;
+    const char* p = getVarint(m.row(i), n);
+    if (static_cast<std::uint64_t>(column) > n) return {};
+    int k = 1;
+    if (m.curRow == i && m.curCol <= column) {
+        p = m.curPos;
+        k = m.curCol;
+    }
+    for (; k < column; ++k) p = skipCell(p);
+    m.curRow = i;
+    m.curCol = column;
+    m.curPos = p;
+    std::uint64_t len;
+    const char* text = getVarint(p, len);
+    return {text, static_cast<std::size_t>(len)};
+}
+
+void RecordStore::setCell(int row, int column, std::string_view text) {
+    Impl& m = *impl_;
+    if (row < 1 || row > m.rows || column < 1 || column > m.cols) return;
+    m.set(row - 1, static_cast<std::uint64_t>(column), text);
+    for (auto* o : observers_) o->cellChanged(row, column);
+}
+
+void RecordStore::replaceWith(RecordStore&& other) {
+    std::swap(impl_, other.impl_);
+    other.impl_->clear();
+    other.impl_->cols = 0;
+    for (auto* o : observers_) o->tableReset();
+}
+
+std::size_t RecordStore::memoryBytes() const {
+    const Impl& m = *impl_;
+    std::size_t bytes = sizeof(Impl) + m.chunks.capacity() * sizeof(Chunk) +
+                        m.where.capacity() * sizeof(std::uint64_t) + m.scratch.capacity();
+    for (const Chunk& c : m.chunks) bytes += c.capacity;
+    return bytes;
+}
+
+void RecordStore::addObserver(StoreObserver* o) {
+    if (o && std::find(observers_.begin(), observers_.end(), o) == observers_.end()) observers_.push_back(o);
+}
+void RecordStore::removeObserver(StoreObserver* o) { std::erase(observers_, o); }
+
+void DataSource::appendRow() {
+    if (store_) store_->appendRow();
+}
+int DataSource::rowCount() const { return store_ ? store_->rowCount() : 0; }
+std::string_view DataSource::cell(int r, int c) const { return store_ ? store_->cell(r, c) : std::string_view(); }
+void DataSource::setCell(int r, int c, std::string_view t) {
+    if (store_) store_->setCell(r, c, t);
+}
+void DataSource::applyStyle(std::uint32_t colour, int number, bool flag) { style_ = {colour, number, flag, true}; }
+
+bool DataSource::save(Files& files, const std::string& name, std::string* error) const {
+    if (!store_) {
+        if (error) *error = "数据表未绑定";
+        return false;
+    }
+    std::string why;
+    std::unique_ptr<OutFile> out = files.createAtomic(name, &why);
+    if (!out) {
+        if (error) *error = "无法创建文件：" + why;
+        return false;
+    }
+    bool ok = tablefile::write(*store_, [&out](std::string_view bytes) { return out->write(bytes); });
+    if (!ok) {
+        // Dropping the unfinished file leaves whatever was under the name untouched.
+        if (error) *error = "写入文件失败（磁盘可能已满），原文件未改动";
+        return false;
+    }
+    if (!out->commit(&why)) {
+        if (error) *error = "无法完成保存：" + why + "，原文件未改动";
+        return false;
+    }
+    return true;
+}
+
+bool DataSource::load(Files& files, const std::string& name, std::string* error) {
+    if (!store_) {
+        if (error) *error = "数据表未绑定";
+        return false;
+    }
+    RecordStore loaded;
+    {
+        std::optional<std::string> bytes = files.readAll(name);
+        if (!bytes) {
+            if (error) *error = "无法读取文件（文件不存在或没有权限）";
+            return false;
+        }
+        if (!tablefile::read(*bytes, loaded, error)) return false;
+    }  // the file's bytes are freed before the tables change hands
+    store_->replaceWith(std::move(loaded));
+    return true;
+}
+
+}  // namespace keldrin

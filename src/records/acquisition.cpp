@@ -1,0 +1,51 @@
+// Acquisition control and recording: the start/stop toggle, the recorder, the periodic
+// emptying of the receive echo, the poll interval and clearing the record table.
+#include "common/textnum.h"
+#include "shell/handlers.h"
+
+namespace keldrin {
+
+namespace {
+constexpr int kRecordColumns = 9;  // the time, then channels 1..8
+}
+
+void 启动_clicked(App& a) {
+    a.w.启动.setText(a.w.启动.text() == "启动" ? "停止" : "启动");
+    // Either way the next frame starts aligned and the watchdog starts counting afresh.
+    a.g.receiveBuffer.clear();
+    a.g.silenceTicks = 0;
+}
+
+void 时钟5_tick(App& a) {
+    if (!a.acquiring()) return;
+    RecordStore* store = a.w.数据源1.store();
+    if (!store) return;
+    // A table read from a narrower file would silently drop channels: widen it first.
+    if (store->columnCount() < kRecordColumns) store->setColumnCount(kRecordColumns);
+    DataSource& ds = a.w.数据源1;
+    ds.appendRow();
+    const int r = ds.rowCount();
+    ds.setCell(r, 1, a.s.clock.nowText());
+    for (int i = 1; i <= 8; ++i) {
+        if (a.w.选择框(i).checked()) ds.setCell(r, 1 + i, a.w.CT(i).text());
+    }
+}
+
+void 时钟3_tick(App& a) {
+    if (a.acquiring()) a.w.编辑框接收.setText("");
+}
+
+void 间隔时间_textChanged(App& a) {
+    // Called on every keystroke: "5" on the way to "50" polls every 5 ms for a moment.
+    // Negative values stop the poll timer like 0.
+    int ms = truncToInt(textToDouble(a.w.间隔时间.text()));
+    a.w.时钟2.setInterval(ms < 0 ? 0 : ms);
+}
+
+void 清空按钮_clicked(App& a) {
+    if (a.s.boxes.show("确认清空全部数据吗？", Buttons::OkCancel, Icon::None, "") != Answer::Ok) return;
+    a.w.通用提供者1.setRowCount(0);
+    a.w.通用提供者1.setColumnCount(kRecordColumns);
+}
+
+}  // namespace keldrin

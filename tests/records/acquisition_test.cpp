@@ -1,0 +1,119 @@
+#include <gtest/gtest.h>
+
+#include "support/harness.h"
+
+namespace keldrin::test {
+namespace {
+
+struct Acquisition : ::testing::Test {
+    Harness h;
+    void SetUp() override {
+        h.start();
+        h.boxes.shown.clear();  // the start-up's "连接失败"
+    }
+    void tickOnly(std::initializer_list<int> channels) {
+        for (int i = 1; i <= 8; ++i) h.w.选择框(i).setChecked(false);
+        for (int i : channels) h.w.选择框(i).setChecked(true);
+    }
+    // The recording interval as the sync timer would apply it from 组合框3.
+    void recordEvery(int itemIndex) {
+        h.choose(h.w.组合框3, itemIndex);
+        h.w.时钟5.setInterval(h.w.组合框3.selectedValue());
+    }
+    RecordStore& table() { return h.w.通用提供者1; }
+};
+
+TEST_F(Acquisition, EachClickTogglesAndRealignsTheStream) {
+    for (const char* expected : {"停止", "启动"}) {
+        h.g.receiveBuffer = {0x01, 0x02, 0x03};
+        h.g.silenceTicks = 7;
+        h.click(h.w.启动);
+        EXPECT_EQ(h.w.启动.text(), expected);
+        EXPECT_TRUE(h.g.receiveBuffer.empty());
+        EXPECT_EQ(h.g.silenceTicks, 0);
+    }
+}
+
+TEST_F(Acquisition, RecordsTimeAndTheTickedChannelsOnly) {
+    tickOnly({1, 3});
+    recordEvery(2);  // "1秒"
+    ASSERT_EQ(h.w.组合框3.items()[2].text, "1秒");
+    h.click(h.w.启动);
+    h.advance(3000);
+    ASSERT_EQ(table().rowCount(), 3);
+    std::string previous;
+    for (int r = 1; r <= 3; ++r) {
+        std::string time(table().cell(r, 1));
+        EXPECT_EQ(time.size(), 23u) << time;  // yyyy-MM-dd HH:mm:ss.zzz
+        EXPECT_GT(time, previous);
+        previous = time;
+        EXPECT_EQ(table().cell(r, 2), h.w.CT(1).text());
+        EXPECT_EQ(table().cell(r, 4), h.w.CT(3).text());
+        EXPECT_FALSE(table().cell(r, 2).empty());
+        for (int c : {3, 5, 6, 7, 8, 9}) EXPECT_EQ(table().cell(r, c), "") << "row " << r << " column " << c;
+    }
+    // Stopping keeps the rows; starting again appends after them.
+    h.click(h.w.启动);
+    h.advance(5000);
+    EXPECT_EQ(table().rowCount(), 3);
+    h.click(h.w.启动);
+    h.advance(1000);
+    EXPECT_EQ(table().rowCount(), 4);
+}
+
+TEST_F(Acquisition, NoRowsWithoutARecordingInterval) {
+    h.click(h.w.启动);
+    h.advance(5000);  // no item chosen
+    recordEvery(9);   // "从不"
+    ASSERT_EQ(h.w.组合框3.items()[9].text, "从不");
+    h.advance(5000);
+    EXPECT_EQ(table().rowCount(), 0);
+}
+
+TEST_F(Acquisition, ReceiveEchoIsEmptiedOnlyWhileAcquiring) {
+    recordEvery(2);
+    h.w.编辑框接收.setText("1 2 3 ");
+    h.advance(20000);  // two 时钟3 ticks while stopped
+    EXPECT_EQ(h.w.编辑框接收.text(), "1 2 3 ");
+    EXPECT_EQ(table().rowCount(), 0);
+    h.click(h.w.启动);
+    h.advance(10000);
+    EXPECT_EQ(h.w.编辑框接收.text(), "");
+}
+
+TEST_F(Acquisition, ClearAsksAndEmptiesOnlyOnOk) {
+    table().setColumnCount(12);  // as after reading a wider file
+    for (int i = 0; i < 5; ++i) table().appendRow();
+    table().setCell(5, 12, "x");
+    h.boxes.answers = {Answer::Cancel};
+    h.click(h.w.清空按钮);
+    ASSERT_EQ(h.boxes.shown.size(), 1u);
+    EXPECT_EQ(h.boxes.shown[0].text, "确认清空全部数据吗？");
+    EXPECT_EQ(h.boxes.shown[0].buttons, Buttons::OkCancel);
+    EXPECT_EQ(h.boxes.shown[0].icon, Icon::None);
+    EXPECT_EQ(h.boxes.shown[0].title, "");
+    EXPECT_EQ(table().rowCount(), 5);
+    EXPECT_EQ(table().cell(5, 12), "x");
+    h.click(h.w.清空按钮);  // OK
+    EXPECT_EQ(table().rowCount(), 0);
+    EXPECT_EQ(table().columnCount(), 9);
+}
+
+TEST_F(Acquisition, PollIntervalFollowsEveryEdit) {
+    h.type(h.w.间隔时间, "12.9");
+    EXPECT_EQ(h.w.时钟2.interval(), 12);
+    h.type(h.w.间隔时间, "5");
+    EXPECT_EQ(h.w.时钟2.interval(), 5);
+    h.type(h.w.间隔时间, "50");
+    EXPECT_EQ(h.w.时钟2.interval(), 50);
+    h.type(h.w.间隔时间, "");
+    EXPECT_EQ(h.w.时钟2.interval(), 0);
+    EXPECT_EQ(h.time.nextDue(h.w.时钟2), -1);
+    h.type(h.w.间隔时间, "200");
+    h.type(h.w.间隔时间, "-5");
+    EXPECT_EQ(h.w.时钟2.interval(), 0);
+    EXPECT_EQ(h.time.nextDue(h.w.时钟2), -1);
+}
+
+}  // namespace
+}  // namespace keldrin::test

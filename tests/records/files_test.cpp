@@ -1,0 +1,148 @@
+#include <gtest/gtest.h>
+
+#include "support/harness.h"
+
+namespace keldrin::test {
+namespace {
+
+const std::string kFilter = "所以文件 *.*|*.*";
+const std::string kTimeGbk = "\xCA\xB1\xBC\xE4";  // 时间
+const std::string kHeading = kTimeGbk + ",1,2,3,4,5,6,7,8,\r\n";
+
+struct Files_ : ::testing::Test {
+    Harness h;
+    void SetUp() override {
+        h.start();
+        h.boxes.shown.clear();
+    }
+    RecordStore& table() { return h.w.通用提供者1; }
+    void addRow(std::initializer_list<std::string> cells) {
+        table().appendRow();
+        int c = 1;
+        for (const std::string& t : cells) table().setCell(table().rowCount(), c++, t);
+    }
+    void expectBox(std::size_t i, const std::string& text, Buttons b, Icon icon, const std::string& title) {
+        ASSERT_GT(h.boxes.shown.size(), i);
+        EXPECT_EQ(h.boxes.shown[i].text, text);
+        EXPECT_EQ(h.boxes.shown[i].buttons, b);
+        EXPECT_EQ(h.boxes.shown[i].icon, icon);
+        EXPECT_EQ(h.boxes.shown[i].title, title);
+    }
+};
+
+TEST_F(Files_, SaveAndReadBackRestoreEveryCellAndReplaceNewerRows) {
+    table().setColumnCount(11);
+    addRow({"2026-12-08 10:00:00.000", "1.500", "", "温度", "", "", "", "", "", "", "extra"});
+    addRow({});
+    h.fileDialog.answers = {std::string("day.tbl")};
+    h.click(h.w.存到文件按钮);
+    ASSERT_EQ(h.fileDialog.requests.size(), 1u);
+    EXPECT_EQ(h.fileDialog.requests[0].mode, DialogMode::SaveAskBeforeReplacing);
+    EXPECT_EQ(h.fileDialog.requests[0].filter, kFilter);
+    expectBox(0, "存到文件成功。\r\n文件路径为：day.tbl", Buttons::Ok, Icon::Information, "信息");
+
+    addRow({"recorded later"});
+    table().setCell(1, 2, "changed");
+    h.fileDialog.answers = {std::string("day.tbl")};
+    h.click(h.w.从文件读按钮);
+    EXPECT_EQ(h.fileDialog.requests[1].mode, DialogMode::Open);
+    EXPECT_EQ(h.fileDialog.requests[1].filter, kFilter);
+    expectBox(1, "从文件读成功。", Buttons::Ok, Icon::Information, "信息");
+    ASSERT_EQ(table().rowCount(), 2);
+    ASSERT_EQ(table().columnCount(), 11);
+    EXPECT_EQ(table().cell(1, 2), "1.500");
+    EXPECT_EQ(table().cell(1, 4), "温度");
+    EXPECT_EQ(table().cell(1, 11), "extra");
+    EXPECT_EQ(table().cell(2, 1), "");
+}
+
+TEST_F(Files_, FailuresSayWhyAndLeaveTableAndFilesAlone) {
+    addRow({"t", "1.000"});
+    h.writeFile("notes.txt", "时间,1,2\r\n");
+    h.fileDialog.answers = {std::string("notes.txt"), std::string("no/such/folder/day.tbl"), std::nullopt,
+                            std::nullopt};
+    h.click(h.w.从文件读按钮);
+    expectBox(0, "从文件读失败，数据表未改动。\r\n文件路径为：notes.txt\r\n原因：不是本程序保存的数据表文件", Buttons::Ok,
+              Icon::Critical, "错误");
+    EXPECT_EQ(table().rowCount(), 1);
+    EXPECT_EQ(table().cell(1, 2), "1.000");
+    h.click(h.w.存到文件按钮);
+    ASSERT_EQ(h.boxes.shown.size(), 2u);
+    EXPECT_EQ(h.boxes.shown[1].icon, Icon::Critical);
+    EXPECT_EQ(h.boxes.shown[1].text.rfind("存到文件失败。\r\n文件路径为：no/such/folder/day.tbl\r\n原因：", 0), 0u)
+        << h.boxes.shown[1].text;
+    // Cancelled dialogs: nothing at all.
+    h.click(h.w.存到文件按钮);
+    h.click(h.w.从文件读按钮);
+    EXPECT_EQ(h.boxes.shown.size(), 2u);
+    EXPECT_EQ(h.readFile("notes.txt"), "时间,1,2\r\n");
+}
+
+TEST_F(Files_, ExportOfAnEmptyTableIsTheHeadingLineOnly) {
+    h.fileDialog.answers = {std::string("data.csv")};
+    h.click(h.w.按钮6);
+    EXPECT_EQ(h.fileDialog.requests[0].mode, DialogMode::Save);
+    EXPECT_EQ(h.fileDialog.requests[0].filter, kFilter);
+    expectBox(0, "数据导出成功。\r\n文件路径为：data.csv", Buttons::Ok, Icon::Information, "信息");
+    EXPECT_EQ(h.readFile("data.csv.csv"), kHeading);
+    EXPECT_FALSE(h.readFile("data.csv").has_value());
+}
+
+TEST_F(Files_, ExportWritesNineCellsPerRowInGbkWithoutQuoting) {
+    table().setColumnCount(12);
+    addRow({"2026-12-08 10:00:00.000", "1.5"});
+    addRow({"T", "", "a,b", "", "", "", "", "", "温度", "col10", "col11"});
+    h.w.表(3).setText("探头");
+    h.fileDialog.answers = {std::string("out")};
+    h.click(h.w.按钮6);
+    std::string expected = kTimeGbk + ",1,2,\xCC\xBD\xCD\xB7,4,5,6,7,8,\r\n" +
+                           "2026-12-08 10:00:00.000,1.5,,,,,,,,\r\n" +
+                           "T,,a,b,,,,,,\xCE\xC2\xB6\xC8,\r\n";
+    EXPECT_EQ(h.readFile("out.csv"), expected);
+}
+
+TEST_F(Files_, SecondExportIsRefusedAndTheFirstFileKept) {
+    addRow({"first"});
+    h.fileDialog.answers = {std::string("data"), std::string("data")};
+    h.click(h.w.按钮6);
+    const std::optional<std::string> first = h.readFile("data.csv");
+    ASSERT_TRUE(first.has_value());
+    addRow({"second"});
+    h.click(h.w.按钮6);
+    expectBox(1, "文件已存在导出失败", Buttons::Ok, Icon::None, "");
+    EXPECT_EQ(h.boxes.shown.size(), 2u);
+    EXPECT_EQ(h.readFile("data.csv"), first);
+}
+
+TEST_F(Files_, ExportIncludesRowsRecordedWhileTheSuccessBoxIsOpen) {
+    for (int i = 1; i <= 8; ++i) h.w.选择框(i).setChecked(i == 1);
+    h.w.组合框3.setSelectedIndex(2);  // "1秒", so that the sync timer keeps it
+    h.w.时钟5.setInterval(1000);
+    h.click(h.w.启动);
+    h.advance(2000);
+    ASSERT_EQ(table().rowCount(), 2);
+    h.boxes.whileOpen = [this] { h.advance(3000); };
+    h.fileDialog.answers = {std::string("live")};
+    h.click(h.w.按钮6);
+    h.boxes.whileOpen = nullptr;
+    ASSERT_EQ(table().rowCount(), 5);
+    std::optional<std::string> csv = h.readFile("live.csv");
+    ASSERT_TRUE(csv.has_value());
+    std::size_t lines = 0;
+    for (std::size_t p = csv->find("\r\n"); p != std::string::npos; p = csv->find("\r\n", p + 2)) ++lines;
+    EXPECT_EQ(lines, 6u);
+    std::string last = std::string(table().cell(5, 1)) + "," + std::string(table().cell(5, 2)) + ",,,,,,,,\r\n";
+    EXPECT_EQ(csv->substr(csv->size() - last.size()), last);
+}
+
+TEST_F(Files_, ExportThatCannotCreateItsFileSaysSoInsteadOfSuccess) {
+    h.fileDialog.answers = {std::string("no/such/folder/data")};
+    h.click(h.w.按钮6);
+    ASSERT_EQ(h.boxes.shown.size(), 1u);
+    EXPECT_EQ(h.boxes.shown[0].icon, Icon::Critical);
+    EXPECT_EQ(h.boxes.shown[0].title, "错误");
+    EXPECT_EQ(h.boxes.shown[0].text.rfind("数据导出失败，无法创建文件。", 0), 0u) << h.boxes.shown[0].text;
+}
+
+}  // namespace
+}  // namespace keldrin::test

@@ -1,0 +1,225 @@
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "platform/disk_files.h"
+#include "platform/record_store.h"
+#include "platform/table_file.h"
+
+namespace keldrin {
+namespace {
+
+void fill(RecordStore& s, int rows, int cols) {
+    s.setColumnCount(cols);
+    for (int r = 1; r <= rows; ++r) {
+        s.appendRow();
+        for (int c = 1; c <= cols; ++c) {
+            if ((r + c) % 3 == 0) continue;  // empty cells on purpose
+            s.setCell(r, c, c == 2 ? "温度 " + std::to_string(r) : std::to_string(r * 100 + c) + ".5");
+        }
+    }
+}
+
+void expectSame(const RecordStore& a, const RecordStore& b) {
+    ASSERT_EQ(a.rowCount(), b.rowCount());
+    ASSERT_EQ(a.columnCount(), b.columnCount());
+    for (int r = 1; r <= a.rowCount(); ++r) {
+        for (int c = 1; c <= a.columnCount(); ++c) ASSERT_EQ(a.cell(r, c), b.cell(r, c)) << r << "," << c;
+    }
+}
+
+std::string setU32(std::string bytes, std::size_t at, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<char>(v >> (8 * i));
+    return bytes;
+}
+
+// Recomputes the checksum, as a hostile file would.
+std::string reseal(std::string bytes) {
+    return setU32(bytes, bytes.size() - 4, tablefile::crc32(0, std::string_view(bytes).substr(0, bytes.size() - 4)));
+}
+
+TEST(TableFile, RoundTripKeepsEveryCellExactly) {
+    RecordStore original;
+    fill(original, 50, 12);  // more than the nine recorded columns
+    original.setCell(1, 1, std::string("a,b\r\n\"c\"\0d", 11));
+    original.setCell(2, 3, std::string(3 << 20, 'q'));  // larger than the write buffer
+    original.setCell(3, 4, "\xCE\xC2\xB6\xC8");          // bytes that are not UTF-8 survive too
+    std::string bytes = tablefile::encode(original);
+    RecordStore back;
+    std::string why;
+    ASSERT_TRUE(tablefile::read(bytes, back, &why)) << why;
+    expectSame(original, back);
+
+    RecordStore empty;
+    empty.setColumnCount(9);
+    RecordStore emptyBack;
+    ASSERT_TRUE(tablefile::read(tablefile::encode(empty), emptyBack, &why)) << why;
+    EXPECT_EQ(emptyBack.rowCount(), 0);
+    EXPECT_EQ(emptyBack.columnCount(), 9);
+}
+
+TEST(TableFile, RefusesEveryTruncationAndEverySingleByteCorruption) {
+    RecordStore original;
+    fill(original, 6, 9);
+    const std::string bytes = tablefile::encode(original);
+    for (std::size_t n = 0; n < bytes.size(); ++n) {
+        RecordStore into;
+        std::string why;
+        ASSERT_FALSE(tablefile::read(std::string_view(bytes).substr(0, n), into, &why)) << n;
+        EXPECT_FALSE(why.empty());
+        EXPECT_EQ(into.rowCount(), 0);
+    }
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        std::string bad = bytes;
+        bad[i] = static_cast<char>(bad[i] ^ 0x20);
+        RecordStore into;
+        std::string why;
+        ASSERT_FALSE(tablefile::read(bad, into, &why)) << i;
+        EXPECT_EQ(into.rowCount(), 0);
+    }
+}
+
+TEST(TableFile, RefusesForeignAndHostileFilesWithAReason) {
+    std::string why;
+    RecordStore into;
+    EXPECT_FALSE(tablefile::read("时间,1,2,3,4,5,6,7,8,\r\n", into, &why));
+    EXPECT_EQ(why, "不是本程序保存的数据表文件");
+
+    RecordStore small;
+    fill(small, 2, 9);
+    const std::string good = tablefile::encode(small);
+    // Four billion rows, or rows times columns beyond the file, with a valid checksum.
+    for (auto [rows, cols] : {std::pair<std::uint32_t, std::uint32_t>{0xFFFFFFFFu, 9}, {2, 0x7FFFFFFFu},
+                              {0x10000u, 0x10000u}, {3, 9}}) {
+        std::string hostile = reseal(setU32(setU32(good, 12, rows), 16, cols));
+        ASSERT_FALSE(tablefile::read(hostile, into, &why)) << rows << "x" << cols;
+        EXPECT_NE(why.find("文件内容无效"), std::string::npos) << why;
+    }
+    EXPECT_FALSE(tablefile::read(reseal(setU32(good, 8, 2)), into, &why));
+    EXPECT_EQ(why, "数据表文件的版本不受支持");
+    // A cell claiming more bytes than its row holds.
+    std::string overlong = good;
+    overlong[20 + 1] = 0x7F;
+    EXPECT_FALSE(tablefile::read(reseal(overlong), into, &why));
+    EXPECT_EQ(into.rowCount(), 0);
+}
+
+TEST(TableFile, FailedLoadLeavesTheTableAsItWas) {
+    QTemporaryDir dir;
+    DiskFiles files(dir.path().toStdString());
+    RecordStore table;
+    fill(table, 4, 9);
+    DataSource ds;
+    ds.bind(&table);
+    std::string bytes = tablefile::encode(table);
+    files.writeAll("cut.tbl", std::string_view(bytes).substr(0, bytes.size() / 2));
+    std::string why;
+    EXPECT_FALSE(ds.load(files, "cut.tbl", &why));
+    EXPECT_NE(why.find("不完整"), std::string::npos) << why;
+    EXPECT_FALSE(ds.load(files, "missing.tbl", &why));
+    EXPECT_FALSE(why.empty());
+    EXPECT_EQ(table.rowCount(), 4);
+    EXPECT_EQ(table.cell(1, 3), "103.5");
+    EXPECT_EQ(table.cell(2, 2), "温度 2");
+}
+
+// An OutFile that accepts the first `budget` bytes and then reports a full disk.
+class FullDiskFiles : public Files {
+public:
+    FullDiskFiles(Files& real, std::size_t budget) : real_(real), budget_(budget) {}
+    std::optional<std::string> readAll(const std::string& n) override { return real_.readAll(n); }
+    bool writeAll(const std::string& n, std::string_view b) override { return real_.writeAll(n, b); }
+    bool exists(const std::string& n) override { return real_.exists(n); }
+    std::unique_ptr<OutFile> createAtomic(const std::string& n, std::string* e) override {
+        return wrap(real_.createAtomic(n, e));
+    }
+    std::unique_ptr<OutFile> createNew(const std::string& n, std::string* e) override {
+        return wrap(real_.createNew(n, e));
+    }
+
+private:
+    struct Out : OutFile {
+        std::unique_ptr<OutFile> inner;
+        std::size_t left;
+        bool write(std::string_view b) override {
+            if (b.size() > left) {
+                inner->write(b.substr(0, left));
+                left = 0;
+                return false;
+            }
+            left -= b.size();
+            return inner->write(b);
+        }
+        bool commit(std::string* e) override { return inner->commit(e); }
+    };
+    std::unique_ptr<OutFile> wrap(std::unique_ptr<OutFile> inner) {
+        if (!inner) return nullptr;
+        auto o = std::make_unique<Out>();
+        o->inner = std::move(inner);
+        o->left = budget_;
+        return o;
+    }
+    Files& real_;
+    std::size_t budget_;
+};
+
+TEST(TableFile, SaveFailingHalfWayLeavesTheOldFileIntact) {
+    QTemporaryDir dir;
+    DiskFiles disk(dir.path().toStdString());
+    RecordStore oldTable;
+    fill(oldTable, 10, 9);
+    DataSource ds;
+    ds.bind(&oldTable);
+    std::string why;
+    ASSERT_TRUE(ds.save(disk, "day.tbl", &why)) << why;
+    const std::optional<std::string> before = disk.readAll("day.tbl");
+
+    RecordStore bigger;
+    fill(bigger, 200000, 9);  // several write buffers' worth
+    ds.bind(&bigger);
+    FullDiskFiles full(disk, 1500000);
+    EXPECT_FALSE(ds.save(full, "day.tbl", &why));
+    EXPECT_NE(why.find("写入文件失败"), std::string::npos) << why;
+    EXPECT_EQ(disk.readAll("day.tbl"), before);
+    // No half-written leftovers beside it either.
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 1);
+
+    // And the same table saved without a limit reads back whole.
+    ASSERT_TRUE(ds.save(disk, "day.tbl", &why)) << why;
+    RecordStore back;
+    DataSource reader;
+    reader.bind(&back);
+    ASSERT_TRUE(reader.load(disk, "day.tbl", &why)) << why;
+    expectSame(bigger, back);
+}
+
+TEST(TableFile, CorpusFilesAreReadWithoutHarmAndValidOnesLoad) {
+    std::filesystem::path corpus = std::filesystem::path(KELDRIN_SOURCE_DIR) / "fuzz/corpus/table_file";
+    ASSERT_TRUE(std::filesystem::is_directory(corpus));
+    int files = 0, valid = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(corpus)) {
+        std::ifstream in(entry.path(), std::ios::binary);
+        std::stringstream content;
+        content << in.rdbuf();
+        RecordStore into;
+        std::string why;
+        bool ok = tablefile::read(content.str(), into, &why);
+        ++files;
+        if (entry.path().filename().string().rfind("valid", 0) == 0) {
+            EXPECT_TRUE(ok) << entry.path() << ": " << why;
+            ++valid;
+        }
+        if (!ok) {
+            EXPECT_EQ(into.rowCount(), 0);
+        }
+    }
+    EXPECT_GE(files, 4);
+    EXPECT_GE(valid, 2);
+}
+
+}  // namespace
+}  // namespace keldrin
