@@ -83,10 +83,30 @@ std::string DiskFiles::path(const std::string& name) const {
 std::optional<std::string> DiskFiles::readAll(const std::string& name) {
     QFile f(q(path(name)));
     if (!f.open(QIODevice::ReadOnly)) return std::nullopt;
-    QByteArray data = f.readAll();
+    // Read straight into the result: a large table file is held once, not twice.
+    std::string data;
+    const qint64 size = f.size();
+    if (size > 0) {
+        data.resize(static_cast<std::size_t>(size));
+        qint64 got = 0;
+        while (got < size) {
+            qint64 n = f.read(data.data() + got, size - got);
+            if (n <= 0) break;
+            got += n;
+        }
+        data.resize(static_cast<std::size_t>(got));
+    }
+    // Files whose size is not known up front (pipes, some special files).
+    for (char buf[65536];;) {
+        qint64 n = f.read(buf, sizeof buf);
+        if (n <= 0) break;
+        data.append(buf, static_cast<std::size_t>(n));
+    }
     if (f.error() != QFileDevice::NoError) return std::nullopt;
-    return data.toStdString();
+    return data;
 }
+
+bool DiskFiles::remove(const std::string& name) { return QFile::remove(q(path(name))); }
 
 bool DiskFiles::writeAll(const std::string& name, std::string_view bytes) {
     QFile f(q(path(name)));

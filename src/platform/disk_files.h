@@ -14,6 +14,7 @@ public:
     std::optional<std::string> readAll(const std::string& name) override;
     bool writeAll(const std::string& name, std::string_view bytes) override;
     bool exists(const std::string& name) override;
+    bool remove(const std::string& name) override;
     std::unique_ptr<OutFile> createAtomic(const std::string& name, std::string* error) override;
     std::unique_ptr<OutFile> createNew(const std::string& name, std::string* error) override;
 

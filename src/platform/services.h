@@ -117,6 +117,8 @@ public:
     // Replaces the whole content; false on failure.
     virtual bool writeAll(const std::string& name, std::string_view bytes) = 0;
     virtual bool exists(const std::string& name) = 0;
+    // Deletes the file; false when it could not be deleted.
+    virtual bool remove(const std::string& name) = 0;
     // Writes to a temporary file beside name; commit() flushes it and renames it over
     // name, so a failed or interrupted write leaves the old file untouched.
     virtual std::unique_ptr<OutFile> createAtomic(const std::string& name, std::string* error) = 0;

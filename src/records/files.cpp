@@ -103,6 +103,7 @@ void 按钮6_clicked(App& a) {
     GbkWriter csv(*out);
     if (!csv.valid()) {
         out->commit(&why);
+        a.s.files.remove(path);
         showError(a, "数据导出失败。", path, "系统不支持GBK编码");
         return;
     }
@@ -130,8 +131,12 @@ void 按钮6_clicked(App& a) {
     std::string closeWhy;
     bool closed = out->commit(&closeWhy);
     if (!ok || !closed) {
-        showError(a, "数据导出未完成：写入文件时出错（磁盘可能已满），文件内容不完整。", path,
-                  closed ? "写入失败" : closeWhy);
+        // A truncated CSV could pass for a whole day's records: take it away.
+        bool removed = a.s.files.remove(path);
+        showError(a,
+                  removed ? "数据导出失败：写入文件时出错（磁盘可能已满），未完成的文件已删除。"
+                          : "数据导出未完成：写入文件时出错（磁盘可能已满），文件内容不完整。",
+                  path, closed ? "写入失败" : closeWhy);
     }
 }
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "support/full_disk.h"
 #include "support/harness.h"
 
 namespace keldrin::test {
@@ -54,6 +55,21 @@ TEST_F(Files_, SaveAndReadBackRestoreEveryCellAndReplaceNewerRows) {
     EXPECT_EQ(table().cell(1, 4), "温度");
     EXPECT_EQ(table().cell(1, 11), "extra");
     EXPECT_EQ(table().cell(2, 1), "");
+}
+
+TEST_F(Files_, ExportFailingPartWayRemovesTheIncompleteFileAndSaysSo) {
+    for (int i = 0; i < 50000; ++i) addRow({"2026-12-08 10:00:00.000", "1.000"});
+    FullDiskFiles full(h.files, 1200000);  // the disk fills up after 1.2 MB of about 1.8
+    Services services{h.port, h.boxes, h.fileDialog, h.clock, h.beeper, h.screen, full, h.dialogs, h.dispatcher};
+    App exporting{h.g, h.w, services};
+    h.fileDialog.answers = {std::string("big")};
+    h.dispatcher.post([&] { 按钮6_clicked(exporting); });
+    ASSERT_EQ(h.boxes.shown.size(), 2u);
+    EXPECT_EQ(h.boxes.shown[0].text, "数据导出成功。\r\n文件路径为：big");
+    EXPECT_EQ(h.boxes.shown[1].icon, Icon::Critical);
+    EXPECT_EQ(h.boxes.shown[1].text.rfind("数据导出失败：写入文件时出错", 0), 0u) << h.boxes.shown[1].text;
+    EXPECT_FALSE(h.files.exists("big.csv"));
+    EXPECT_EQ(table().rowCount(), 50000);
 }
 
 TEST_F(Files_, FailuresSayWhyAndLeaveTableAndFilesAlone) {

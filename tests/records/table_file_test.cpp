@@ -7,11 +7,14 @@
 #include <sstream>
 
 #include "platform/disk_files.h"
+#include "support/full_disk.h"
 #include "platform/record_store.h"
 #include "platform/table_file.h"
 
 namespace keldrin {
 namespace {
+
+using test::FullDiskFiles;
 
 void fill(RecordStore& s, int rows, int cols) {
     s.setColumnCount(cols);
@@ -126,46 +129,6 @@ TEST(TableFile, FailedLoadLeavesTheTableAsItWas) {
     EXPECT_EQ(table.cell(1, 3), "103.5");
     EXPECT_EQ(table.cell(2, 2), "温度 2");
 }
-
-// An OutFile that accepts the first `budget` bytes and then reports a full disk.
-class FullDiskFiles : public Files {
-public:
-    FullDiskFiles(Files& real, std::size_t budget) : real_(real), budget_(budget) {}
-    std::optional<std::string> readAll(const std::string& n) override { return real_.readAll(n); }
-    bool writeAll(const std::string& n, std::string_view b) override { return real_.writeAll(n, b); }
-    bool exists(const std::string& n) override { return real_.exists(n); }
-    std::unique_ptr<OutFile> createAtomic(const std::string& n, std::string* e) override {
-        return wrap(real_.createAtomic(n, e));
-    }
-    std::unique_ptr<OutFile> createNew(const std::string& n, std::string* e) override {
-        return wrap(real_.createNew(n, e));
-    }
-
-private:
-    struct Out : OutFile {
-        std::unique_ptr<OutFile> inner;
-        std::size_t left;
-        bool write(std::string_view b) override {
-            if (b.size() > left) {
-                inner->write(b.substr(0, left));
-                left = 0;
-                return false;
-            }
-            left -= b.size();
-            return inner->write(b);
-        }
-        bool commit(std::string* e) override { return inner->commit(e); }
-    };
-    std::unique_ptr<OutFile> wrap(std::unique_ptr<OutFile> inner) {
-        if (!inner) return nullptr;
-        auto o = std::make_unique<Out>();
-        o->inner = std::move(inner);
-        o->left = budget_;
-        return o;
-    }
-    Files& real_;
-    std::size_t budget_;
-};
 
 TEST(TableFile, SaveFailingHalfWayLeavesTheOldFileIntact) {
     QTemporaryDir dir;

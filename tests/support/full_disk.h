@@ -1,0 +1,50 @@
+#pragma once
+#include <memory>
+#include <string>
+
+#include "platform/services.h"
+
+namespace keldrin::test {
+
+// An OutFile that accepts the first `budget` bytes and then reports a full disk.
+class FullDiskFiles : public Files {
+public:
+    FullDiskFiles(Files& real, std::size_t budget) : real_(real), budget_(budget) {}
+    std::optional<std::string> readAll(const std::string& n) override { return real_.readAll(n); }
+    bool writeAll(const std::string& n, std::string_view b) override { return real_.writeAll(n, b); }
+    bool exists(const std::string& n) override { return real_.exists(n); }
+    bool remove(const std::string& n) override { return real_.remove(n); }
+    std::unique_ptr<OutFile> createAtomic(const std::string& n, std::string* e) override {
+        return wrap(real_.createAtomic(n, e));
+    }
+    std::unique_ptr<OutFile> createNew(const std::string& n, std::string* e) override {
+        return wrap(real_.createNew(n, e));
+    }
+
+private:
+    struct Out : OutFile {
+        std::unique_ptr<OutFile> inner;
+        std::size_t left;
+        bool write(std::string_view b) override {
+            if (b.size() > left) {
+                inner->write(b.substr(0, left));
+                left = 0;
+                return false;
+            }
+            left -= b.size();
+            return inner->write(b);
+        }
+        bool commit(std::string* e) override { return inner->commit(e); }
+    };
+    std::unique_ptr<OutFile> wrap(std::unique_ptr<OutFile> inner) {
+        if (!inner) return nullptr;
+        auto o = std::make_unique<Out>();
+        o->inner = std::move(inner);
+        o->left = budget_;
+        return o;
+    }
+    Files& real_;
+    std::size_t budget_;
+};
+
+}  // namespace keldrin::test
