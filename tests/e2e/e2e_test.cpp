@@ -10,6 +10,7 @@
 
 #include "../platform/qt_test_app.h"
 #include "platform/qt/program.h"
+#include "common/textnum.h"
 #include "shell/handlers.h"
 #include "sim_process.h"
 
@@ -200,6 +201,35 @@ TEST_F(EndToEnd, ReadWriteReadBackThenBindAProbeToTheNewChannel) {
     click(w().启动);
     ASSERT_TRUE(processUntil([&] { return g().channelValues[1] != 0.0f; }, 10000));
     EXPECT_GT(std::fabs(g().channelValues[1]), 1.0f);
+}
+
+TEST_F(EndToEnd, UnpluggedBoxIsSurvivedAndConnectRestoresPolling) {
+    // The box goes away after 1.5 s and comes back on a new terminal a second later.
+    SimProcess sim(dir.path(), {"--vanish-after", "1500", "--return-after", "1000"});
+    ASSERT_TRUE(sim.ok());
+    startProgram();
+    click(w().启动);
+    ASSERT_TRUE(processUntil([&] { return allReadingsArrived(4); }, 10000));
+
+    ASSERT_TRUE(processUntil([&] { return program->port().deviceLostCount() == 1; }, 10000));
+    EXPECT_FALSE(program->port().isOpen());
+    const int errorsWhenLost = program->port().errorReports();
+    // The program goes on: the watchdog counts the silence and the alarm would sound.
+    ASSERT_TRUE(processUntil([&] { return g().silenceTicks > 2; }, 10000));
+    EXPECT_GE(textToInt(w().编辑框7.text()), 2);
+    // A closed port raises no further errors: nothing spins.
+    processFor(300);
+    EXPECT_LE(program->port().errorReports() - errorsWhenLost, 2);
+    EXPECT_TRUE(boxes.empty());  // nothing on the link is reported
+
+    // The box is back when it prints its new terminal (the kernel may reuse the name).
+    ASSERT_TRUE(processUntil([&] { return sim.process().canReadLine(); }, 10000));
+    program->dispatcher().post([&] { w().menuItem("连接")->chosen(); });
+    ASSERT_TRUE(processUntil([&] { return w().title() == "Keldrin              已连接COM3"; }));
+    EXPECT_TRUE(program->port().isOpen());
+    for (int i = 1; i <= 8; ++i) g().channelValues[static_cast<std::size_t>(i)] = 0.0f;
+    ASSERT_TRUE(processUntil([&] { return allReadingsArrived(4); }, 10000));
+    ASSERT_TRUE(processUntil([&] { return g().silenceTicks == 0; }, 10000));
 }
 
 }  // namespace
