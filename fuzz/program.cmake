@@ -1,0 +1,21 @@
+# Fuzz targets that drive the program's handlers: the core is compiled again here with
+# coverage instrumentation and the sanitizers, together with the test fakes.
+file(GLOB FUZZ_PROGRAM_SOURCES CONFIGURE_DEPENDS
+  ${PROJECT_SOURCE_DIR}/src/common/*.cpp ${PROJECT_SOURCE_DIR}/src/shell/*.cpp
+  ${PROJECT_SOURCE_DIR}/src/link/*.cpp ${PROJECT_SOURCE_DIR}/src/display/*.cpp
+  ${PROJECT_SOURCE_DIR}/src/receiver/*.cpp ${PROJECT_SOURCE_DIR}/src/records/*.cpp
+  ${PROJECT_SOURCE_DIR}/src/platform/*.cpp
+  ${PROJECT_SOURCE_DIR}/tests/support/harness.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/targets/*.cpp)
+add_library(keldrin_fuzz_program STATIC ${FUZZ_PROGRAM_SOURCES})
+target_include_directories(keldrin_fuzz_program PUBLIC
+  ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests ${CMAKE_CURRENT_SOURCE_DIR})
+target_compile_options(keldrin_fuzz_program PUBLIC
+  -fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+target_link_libraries(keldrin_fuzz_program PUBLIC Qt6::Core)
+
+foreach(target stream textnum)
+  add_executable(fuzz_${target} ${target}_fuzz.cpp)
+  target_link_libraries(fuzz_${target} PRIVATE keldrin_fuzz_program)
+  target_link_options(fuzz_${target} PRIVATE -fsanitize=fuzzer,address,undefined)
+endforeach()
