@@ -23,7 +23,7 @@ ensure_packages() {
 # What building and testing need.
 BUILD_PACKAGES=(
   cmake ninja-build g++ pkg-config
-  qt6-base-dev qt6-base-dev-tools libqt6serialport6-dev
+  qt6-base-dev qt6-base-dev-tools qt6-serialport-dev qt6-qpa-plugins
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-wqy-microhei
 )
