@@ -7,20 +7,16 @@
 namespace keldrin::test {
 namespace {
 
-TEST(Zoom, FirstStartWithoutFileIsZeroAndAClickCreatesOne) {
-    Harness h;
-    h.start();
-    EXPECT_EQ(h.w.数据表格.zoom(), 0);
-    EXPECT_FALSE(h.readFile("缩放.txt").has_value());
-    h.click(h.w.按钮7);
-    EXPECT_EQ(h.readFile("缩放.txt"), "1");
-}
-
 TEST(Zoom, EveryClickReplacesTheFileAndTheNextStartRestoresIt) {
     Harness first;
     first.start();
+    EXPECT_EQ(first.w.数据表格.zoom(), 0);  // no file at the first start
+    EXPECT_FALSE(first.readFile("缩放.txt").has_value());
+    first.click(first.w.按钮7);
+    EXPECT_EQ(first.readFile("缩放.txt"), "1");
     first.writeFile("缩放.txt", "junk that is longer than a number");
-    for (int k = 0; k < 3; ++k) first.click(first.w.按钮7);
+    first.click(first.w.按钮7);
+    first.click(first.w.按钮7);
     EXPECT_EQ(first.readFile("缩放.txt"), "3");
 
     Harness next;
@@ -42,19 +38,14 @@ TEST(Zoom, NegativeLevelsRoundTrip) {
 }
 
 TEST(Zoom, TheFileHoldsWhatTheGridAccepted) {
-    Harness h;
-    h.writeFile("缩放.txt", std::to_string(Grid::kMaxZoom));
-    h.start();
-    h.click(h.w.按钮7);
-    EXPECT_EQ(h.w.数据表格.zoom(), Grid::kMaxZoom);
-    EXPECT_EQ(h.readFile("缩放.txt"), std::to_string(Grid::kMaxZoom));
-
-    Harness low;
-    low.writeFile("缩放.txt", "-1000000");
-    low.start();
-    EXPECT_EQ(low.w.数据表格.zoom(), Grid::kMinZoom);
-    low.click(low.w.按钮8);
-    EXPECT_EQ(low.readFile("缩放.txt"), std::to_string(Grid::kMinZoom));
+    for (const int limit : {Grid::kMaxZoom, Grid::kMinZoom}) {
+        Harness h;
+        h.writeFile("缩放.txt", limit > 0 ? "1000000" : "-1000000");
+        h.start();
+        EXPECT_EQ(h.w.数据表格.zoom(), limit);
+        h.click(limit > 0 ? h.w.按钮7 : h.w.按钮8);
+        EXPECT_EQ(h.readFile("缩放.txt"), std::to_string(limit));
+    }
 }
 
 TEST(Zoom, UnreadableContentLoadsAsZero) {

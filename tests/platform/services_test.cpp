@@ -3,6 +3,7 @@
 
 #include <QMessageBox>
 #include <QPushButton>
+#include <algorithm>
 
 #include "platform/qt/desktop_services.h"
 #include "shell/controls.h"
@@ -21,7 +22,6 @@ TEST(QtScheduler, IntervalZeroStopsAndADifferentIntervalRestarts) {
     scheduler.drive(stopped);
     scheduler.drive(running);
     EXPECT_FALSE(scheduler.qtTimer(stopped)->isActive());  // never a spinning 0 ms QTimer
-    EXPECT_TRUE(scheduler.qtTimer(running)->isActive());
     EXPECT_EQ(scheduler.qtTimer(running)->timerType(), Qt::PreciseTimer);
     ASSERT_TRUE(processUntil([&] { return ticks >= 3; }));
 
@@ -32,8 +32,8 @@ TEST(QtScheduler, IntervalZeroStopsAndADifferentIntervalRestarts) {
     EXPECT_EQ(ticks, before);
 
     stopped.setInterval(5000);
-    EXPECT_TRUE(scheduler.qtTimer(stopped)->isActive());
     EXPECT_EQ(scheduler.qtTimer(stopped)->interval(), 5000);
+    EXPECT_TRUE(scheduler.qtTimer(stopped)->isActive());
     processFor(30);
     const int left = scheduler.qtTimer(stopped)->remainingTime();
     stopped.setInterval(5000);  // the same interval: the countdown goes on
@@ -58,13 +58,12 @@ TEST(QtPauser, TicksDuringAPauseRunAfterThePausingHandlerInOrder) {
         pausing = false;
         log.push_back("handler done");
     });
-    ASSERT_GE(log.size(), 2u);
-    EXPECT_EQ(log[0], "handler");
-    EXPECT_EQ(log[1], "handler done");
     fast.setInterval(0);
     // Ticks that came due during the pause ran afterwards, none inside.
-    EXPECT_GE(log.size(), 3u);
-    for (const std::string& entry : log) EXPECT_NE(entry, "tick inside pause");
+    ASSERT_GE(log.size(), 3u);
+    EXPECT_EQ(std::vector<std::string>(log.begin(), log.begin() + 3),
+              (std::vector<std::string>{"handler", "handler done", "tick"}));
+    EXPECT_EQ(std::count(log.begin(), log.end(), "tick inside pause"), 0);
 }
 
 TEST(QtMessageBoxes, ShowsTextButtonsIconAndTitleAndReturnsTheAnswer) {
@@ -72,20 +71,14 @@ TEST(QtMessageBoxes, ShowsTextButtonsIconAndTitleAndReturnsTheAnswer) {
     QtMessageBoxes boxes;
     std::vector<std::string> seen;
     boxes.onShown = [&](QMessageBox& box) {
-        seen.push_back(box.text().toStdString());
-        EXPECT_TRUE(box.windowTitle().isEmpty());
-        EXPECT_EQ(box.icon(), QMessageBox::Warning);
-        ASSERT_NE(box.button(QMessageBox::Cancel), nullptr);
-        box.button(QMessageBox::Cancel)->click();
+        seen.push_back(box.text().toStdString() + "|" + box.windowTitle().toStdString() + "|" +
+                       std::to_string(box.icon()) + "|" + std::to_string(box.button(QMessageBox::Cancel) != nullptr));
+        box.button(seen.size() == 1 ? QMessageBox::Cancel : QMessageBox::Ok)->click();
     };
     EXPECT_EQ(boxes.show("确定清空？", Buttons::OkCancel, Icon::Warning, ""), Answer::Cancel);
-    boxes.onShown = [&](QMessageBox& box) {
-        EXPECT_EQ(box.windowTitle(), QStringLiteral("提示"));
-        EXPECT_EQ(box.button(QMessageBox::Cancel), nullptr);
-        box.button(QMessageBox::Ok)->click();
-    };
     EXPECT_EQ(boxes.show("保存成功", Buttons::Ok, Icon::Information, "提示"), Answer::Ok);
-    EXPECT_EQ(seen, std::vector<std::string>{"确定清空？"});
+    EXPECT_EQ(seen, (std::vector<std::string>{"确定清空？||" + std::to_string(QMessageBox::Warning) + "|1",
+                                              "保存成功|提示|" + std::to_string(QMessageBox::Information) + "|0"}));
 }
 
 TEST(QtFileDialog, FilterShowsDescriptionWithPattern) {

@@ -1,5 +1,7 @@
 #pragma once
 // Shared set-up for the receiver configuration tests.
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -8,14 +10,25 @@
 
 namespace keldrin::test {
 
-// Starts the program connected on COM3 at the given rate and forgets what start-up sent.
-inline void startConnected(Harness& h, const std::string& baud = "9600") {
-    h.writeFile("端口号.txt", "3");
-    h.writeFile("波特率.txt", baud);
-    h.start();
-    h.port.sent.clear();
-    h.port.events.clear();
-}
+using Bytes = std::vector<std::uint8_t>;
+
+// The program connected on COM3 at 9600, with start-up's port traffic forgotten.
+struct Connected : ::testing::Test {
+    Harness h;
+    void SetUp() override {
+        h.writeFile("端口号.txt", "3");
+        h.writeFile("波特率.txt", "9600");
+        h.start();
+        h.port.sent.clear();
+        h.port.events.clear();
+    }
+    // Port events since t0 as "ms what".
+    std::vector<std::string> eventsSince(std::int64_t t0) const {
+        std::vector<std::string> out;
+        for (const PortEvent& e : h.port.events) out.push_back(std::to_string(e.time - t0) + " " + e.what);
+        return out;
+    }
+};
 
 // Every text a control was given, in order, including the transient ones.
 class TextLog : public ControlObserver {
@@ -30,7 +43,5 @@ public:
 private:
     Control& c_;
 };
-
-using Bytes = std::vector<std::uint8_t>;
 
 }  // namespace keldrin::test

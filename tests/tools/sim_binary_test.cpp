@@ -10,7 +10,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -19,14 +18,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
-
-// The test executable lives in build/tests, the simulator in build/tools.
-fs::path simulatorPath() {
-    std::error_code ec;
-    const fs::path self = fs::read_symlink("/proc/self/exe", ec);
-    if (ec) return {};
-    return self.parent_path().parent_path() / "tools" / "keldrin-sim";
-}
 
 // Reads until n bytes came or the guard runs out; the guard only keeps a broken
 // simulator from hanging the test.
@@ -43,44 +34,41 @@ Bytes readBytes(int fd, std::size_t n, int guardMs = 5000) {
     return out;
 }
 
-int openPort(const fs::path& link, speed_t speed) {
+// Opens the line raw at the given speed, sends the request and reads up to n bytes of answer.
+Bytes exchange(const fs::path& link, speed_t speed, const Bytes& request, std::size_t n, int guardMs = 5000) {
     const int fd = ::open(link.c_str(), O_RDWR | O_NOCTTY);
-    if (fd < 0) return fd;
+    if (fd < 0) return {0xEE};  // never an answer
     termios t{};
     tcgetattr(fd, &t);
     cfmakeraw(&t);
     cfsetispeed(&t, speed);
     cfsetospeed(&t, speed);
     tcsetattr(fd, TCSANOW, &t);
-    return fd;
+    Bytes got;
+    if (::write(fd, request.data(), request.size()) == static_cast<ssize_t>(request.size())) got = readBytes(fd, n, guardMs);
+    ::close(fd);
+    return got;
 }
-
-void send(int fd, const Bytes& b) { ASSERT_EQ(::write(fd, b.data(), b.size()), static_cast<ssize_t>(b.size())); }
 
 class SimProcess {
 public:
-    explicit SimProcess(const std::vector<std::string>& args) {
-        int pipeFds[2];
-        if (::pipe(pipeFds) != 0) return;
+    explicit SimProcess(std::vector<std::string> args) {
+        int fds[2];
+        if (::pipe(fds) != 0) return;
         pid_ = ::fork();
         if (pid_ == 0) {
-            ::dup2(pipeFds[1], STDOUT_FILENO);
-            ::close(pipeFds[0]);
-            ::close(pipeFds[1]);
+            ::dup2(fds[1], STDOUT_FILENO);
             std::vector<char*> argv;
-            for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+            for (auto& a : args) argv.push_back(a.data());
             argv.push_back(nullptr);
             ::execv(argv[0], argv.data());
             ::_exit(127);
         }
-        ::close(pipeFds[1]);
-        out_ = pipeFds[0];
+        ::close(fds[1]);
+        out_ = fds[0];
     }
     ~SimProcess() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
+        if (pid_ > 0) stop(SIGKILL);
         if (out_ >= 0) ::close(out_);
     }
     std::string line() {
@@ -88,9 +76,9 @@ public:
         for (Bytes b = readBytes(out_, 1); !b.empty() && b[0] != '\n'; b = readBytes(out_, 1)) s += static_cast<char>(b[0]);
         return s;
     }
-    int stop() {
+    int stop(int signal = SIGTERM) {
         int status = -1;
-        ::kill(pid_, SIGTERM);
+        ::kill(pid_, signal);
         ::waitpid(pid_, &status, 0);
         pid_ = -1;
         return status;
@@ -102,7 +90,8 @@ private:
 };
 
 TEST(SimProgram, ServesAPseudoTerminalLinkedAsComN) {
-    const fs::path sim = simulatorPath();
+    // The test executable lives in build/tests, the simulator in build/tools.
+    const fs::path sim = fs::read_symlink("/proc/self/exe").parent_path().parent_path() / "tools" / "keldrin-sim";
     if (!fs::exists(sim)) GTEST_SKIP() << "keldrin-sim not built next to the tests";
     const fs::path dir = fs::temp_directory_path() / ("keldrin-sim-test-" + std::to_string(::getpid()));
     fs::create_directories(dir);
@@ -116,28 +105,15 @@ TEST(SimProgram, ServesAPseudoTerminalLinkedAsComN) {
     EXPECT_EQ(fs::read_symlink(link).string(), device);
 
     const Bytes poll{0x00, 0x03, 0x1C, 0x03, 0x00, 0x00, 0x00, 0x03, 0x20, 0x01};
-    int fd = openPort(link, B9600);
-    ASSERT_GE(fd, 0);
-    send(fd, poll);
-    Bytes frame = readBytes(fd, 12);
+    const Bytes frame = exchange(link, B9600, poll, 12);
     ASSERT_EQ(frame.size(), 12u);
     EXPECT_EQ(frame[1], 0x03);
     EXPECT_EQ(frame[3], 0x06);
-    send(fd, Bytes{0xC1, 0x00, 0x06});
-    EXPECT_EQ(readBytes(fd, 9), (Bytes{0xC1, 0x00, 0x06, 0x00, 0x02, 0x65, 0x00, 0x17, 0x40}));
-    ::close(fd);
-
-    // The program closes and reopens its port (at another rate, which the box does
-    // not speak), then comes back at 9600.
-    fd = openPort(link, B19200);
-    ASSERT_GE(fd, 0);
-    send(fd, poll);
-    EXPECT_TRUE(readBytes(fd, 12, 300).empty());
-    ::close(fd);
-    fd = openPort(link, B9600);
-    send(fd, poll);
-    EXPECT_EQ(readBytes(fd, 12).size(), 12u);
-    ::close(fd);
+    EXPECT_EQ(exchange(link, B9600, {0xC1, 0x00, 0x06}, 9),
+              (Bytes{0xC1, 0x00, 0x06, 0x00, 0x02, 0x65, 0x00, 0x17, 0x40}));
+    // The program reopens its port at another rate, which the box does not speak, then at 9600.
+    EXPECT_TRUE(exchange(link, B19200, poll, 12, 300).empty());
+    EXPECT_EQ(exchange(link, B9600, poll, 12).size(), 12u);
 
     const int status = proc.stop();
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
