@@ -7,12 +7,16 @@
 // copy (and the doubled peak memory) of a growing contiguous buffer.
 //
 // The row whose record ends at the arena's end (the "tail row", normally the newest)
-// is rewritten in place; setting its cells left to right, as the recorder and the file
-// reader do, only appends bytes. Rewriting any other row places a new copy at the end
-// and leaves the old one as garbage; the arena is compacted when garbage dominates.
+// is rewritten in place; setting its cells left to right, as the recorder does, only
+// appends bytes. Rewriting any other row places a new copy at the end and leaves the
+// old one as garbage; the arena is compacted when garbage dominates.
+//
+// Rows read from a table file arrive as whole records, checked on the way in; a file
+// read whole becomes a chunk of its own instead of being copied.
 #include "platform/record_store.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <memory>
 #include <stdexcept>
@@ -48,8 +52,13 @@ inline char* putVarint(char* p, std::uint64_t v) {
     return p;
 }
 
-// Records in the arena are written by this file only, so they are trusted.
+// Records in the arena are written by this file or checked on their way in, so they
+// are trusted.
 inline const char* getVarint(const char* p, std::uint64_t& v) {
+    if (static_cast<unsigned char>(*p) < 0x80) {
+        v = static_cast<unsigned char>(*p);
+        return p + 1;
+    }
     std::uint64_t result = 0;
     int shift = 0;
     for (;;) {
@@ -63,16 +72,84 @@ inline const char* getVarint(const char* p, std::uint64_t& v) {
 }
 
 inline const char* skipCell(const char* p) {
+    auto b = static_cast<unsigned char>(*p);
+    if (b < 0x80) return p + 1 + b;
     std::uint64_t len;
     p = getVarint(p, len);
     return p + len;
 }
 
+// Reads a varint from a file or caller [p, end): the shortest encoding, at most max.
+// False when it is truncated, overlong or larger.
+inline bool getChecked(const char*& p, const char* end, std::uint64_t max, std::uint64_t& v) {
+    if (p == end) return false;
+    auto b = static_cast<unsigned char>(*p);
+    if (b < 0x80) {  // the usual one-byte length
+        if (b > max) return false;
+        ++p;
+        v = b;
+        return true;
+    }
+    std::uint64_t result = 0;
+    const char* q = p;
+    for (int shift = 0; shift < 64; shift += 7) {
+        if (q == end) return false;
+        b = static_cast<unsigned char>(*q++);
+        std::uint64_t bits = b & 0x7F;
+        if (shift == 63 && bits > 1) return false;
+        result |= bits << shift;
+        if (!(b & 0x80)) {
+            // One encoding per value: the store rewrites counts in place by their width.
+            if (b == 0 || result > max) return false;
+            p = q;
+            v = result;
+            return true;
+        }
+    }
+    return false;
+}
+
+std::size_t checkedRecordSize(const char* start, const char* end, std::uint64_t columns) {
+    const auto* d = reinterpret_cast<const unsigned char*>(start);
+    const auto size = static_cast<std::size_t>(end - start);
+    std::uint64_t n;
+    std::size_t i;
+    if (size > 0 && d[0] < 0x80) {
+        n = d[0];
+        i = 1;
+        if (n > columns) return 0;
+    } else {
+        const char* p = start;
+        if (!getChecked(p, end, columns, n)) return 0;
+        i = static_cast<std::size_t>(p - start);
+    }
+    // Offsets rather than pointers: a length may point past the end, and is refused on
+    // the next step or at the end without ever being dereferenced.
+    for (; n > 0; --n) {
+        if (i >= size) return 0;
+        unsigned b = d[i];
+        if (b < 0x80) {  // the usual short text
+            i += 1 + b;
+            continue;
+        }
+        const char* p = start + i;
+        std::uint64_t len;
+        if (!getChecked(p, end, UINT64_MAX, len) || len > static_cast<std::uint64_t>(end - p)) return 0;
+        i = static_cast<std::size_t>(p - start) + static_cast<std::size_t>(len);
+    }
+    return i <= size ? i : 0;
+}
+
 struct Chunk {
-    std::unique_ptr<char[]> data;
+    std::unique_ptr<char[]> owned;
+    std::unique_ptr<std::string> adopted;  // a whole buffer taken over (a file's bytes), not copied
+    char* base = nullptr;
     std::uint32_t capacity = 0;
     std::uint32_t used = 0;
 };
+
+// Buffers smaller than this are copied rather than taken over: nothing to gain.
+constexpr std::size_t kAdoptFrom = 64 * 1024;
 
 }  // namespace
 
@@ -83,6 +160,10 @@ struct RecordStore::Impl {
     std::vector<std::uint64_t> where;  // per row: chunk index << 32 | offset
     std::size_t garbage = 0;           // bytes of dead record copies
     int tailRow = -1;                  // 0-based; its record ends at the last chunk's end
+    // Every row's record is followed directly by the next row's within a chunk, with no
+    // garbage or other row between: a record's size is then where the next one starts.
+    // Lost when a row other than the last moves or rows are dropped; compaction restores it.
+    bool ordered = true;
     std::string scratch;               // reused to rebuild a record
 
     // Read cursor: sequential reads of one row (grid painting, saving) do not rescan it.
@@ -90,15 +171,15 @@ struct RecordStore::Impl {
     mutable int curCol = 0;
     mutable const char* curPos = nullptr;
 
-    char* at(std::uint64_t w) { return chunks[w >> 32].data.get() + (w & 0xFFFFFFFFu); }
-    const char* at(std::uint64_t w) const { return chunks[w >> 32].data.get() + (w & 0xFFFFFFFFu); }
+    char* at(std::uint64_t w) { return chunks[w >> 32].base + (w & 0xFFFFFFFFu); }
+    const char* at(std::uint64_t w) const { return chunks[w >> 32].base + (w & 0xFFFFFFFFu); }
     const char* row(int i) const { return at(where[static_cast<std::size_t>(i)]); }
 
     static std::size_t recordSize(const char* p) {
         const char* start = p;
         std::uint64_t n;
         p = getVarint(p, n);
-        for (std::uint64_t c = 0; c < n; ++c) p = skipCell(p);
+        for (; n > 0; --n) p = skipCell(p);
         return static_cast<std::size_t>(p - start);
     }
 
@@ -109,11 +190,12 @@ struct RecordStore::Impl {
     // Space for n bytes at the arena's end; returns where it starts (not yet used).
     std::uint64_t reserveAtEnd(std::size_t n) {
         if (freeInLast() < n) {
-            std::size_t cap = chunks.empty() ? kFirstChunk : std::min<std::size_t>(chunks.back().capacity * 2u, kMaxChunk);
+            std::size_t cap = chunks.empty() ? kFirstChunk : std::min<std::size_t>(std::size_t{chunks.back().capacity} * 2, kMaxChunk);
             cap = std::max(cap, n);
             if (cap > 0xFFFFFFFFu) throw std::length_error("record too large");
             Chunk c;
-            c.data.reset(new char[cap]);
+            c.owned.reset(new char[cap]);
+            c.base = c.owned.get();
             c.capacity = static_cast<std::uint32_t>(cap);
             chunks.push_back(std::move(c));
         }
@@ -128,6 +210,7 @@ struct RecordStore::Impl {
         std::vector<std::uint64_t>().swap(where);
         garbage = 0;
         tailRow = -1;
+        ordered = true;
         std::string().swap(scratch);
         invalidateCursor();
     }
@@ -140,7 +223,7 @@ struct RecordStore::Impl {
         tailRow = -1;
         invalidateCursor();
         for (std::size_t i = 0; i < where.size(); ++i) {
-            const char* src = old[where[i] >> 32].data.get() + (where[i] & 0xFFFFFFFFu);
+            const char* src = old[where[i] >> 32].base + (where[i] & 0xFFFFFFFFu);
             std::uint64_t n;
             const char* cells = getVarint(src, n);
             std::uint64_t keep = std::min(n, maxCells);
@@ -155,6 +238,7 @@ struct RecordStore::Impl {
             where[i] = w;
         }
         if (!where.empty()) tailRow = static_cast<int>(where.size() - 1);
+        ordered = true;
     }
 
     void maybeCompact() {
@@ -184,7 +268,7 @@ struct RecordStore::Impl {
             std::size_t need = static_cast<std::size_t>(c - 1 - n) + varintSize(text.size()) + text.size();
             if (freeInLast() >= need) {
                 Chunk& last = chunks.back();
-                char* out = last.data.get() + last.used;
+                char* out = last.base + last.used;
                 std::memset(out, 0, static_cast<std::size_t>(c - 1 - n));
                 out += c - 1 - n;
                 out = putVarint(out, text.size());
@@ -225,7 +309,7 @@ struct RecordStore::Impl {
             Chunk& last = chunks.back();
             std::uint32_t start = static_cast<std::uint32_t>(w & 0xFFFFFFFFu);
             if (static_cast<std::size_t>(last.capacity - start) >= scratch.size()) {
-                std::memcpy(last.data.get() + start, scratch.data(), scratch.size());
+                std::memcpy(last.base + start, scratch.data(), scratch.size());
                 last.used = start + static_cast<std::uint32_t>(scratch.size());
                 return;
             }
@@ -234,6 +318,9 @@ struct RecordStore::Impl {
         std::memcpy(at(nw), scratch.data(), scratch.size());
         chunks.back().used += static_cast<std::uint32_t>(scratch.size());
         where[static_cast<std::size_t>(i)] = nw;
+        // The last row moves to a new chunk (it did not fit where it was, at the end):
+        // the order holds. Any other row now sits after the last one.
+        if (i != rows - 1 || (nw >> 32) == (w >> 32)) ordered = false;
         tailRow = i;
         garbage += oldSize;
         maybeCompact();
@@ -274,6 +361,7 @@ void RecordStore::setRowCount(int rows) {
         m.where.resize(static_cast<std::size_t>(rows));
         m.rows = rows;
         if (m.tailRow >= rows) m.tailRow = -1;
+        m.ordered = false;  // rows appended later would follow the dropped ones' bytes
         m.invalidateCursor();
         m.maybeCompact();
     }
@@ -324,6 +412,135 @@ void RecordStore::setCell(int row, int column, std::string_view text) {
     for (auto* o : observers_) o->cellChanged(row, column);
 }
 
+std::string_view RecordStore::rowRecord(int row) const {
+    const Impl& m = *impl_;
+    if (row < 1 || row > m.rows) return {};
+    const int i = row - 1;
+    const char* p = m.row(i);
+    if (m.ordered && i + 1 < m.rows) {
+        std::uint64_t here = m.where[static_cast<std::size_t>(i)];
+        std::uint64_t next = m.where[static_cast<std::size_t>(i) + 1];
+        if ((here >> 32) == (next >> 32)) return {p, static_cast<std::size_t>(next - here)};
+    }
+    return {p, Impl::recordSize(p)};
+}
+
+std::size_t RecordStore::validRecordSize(std::string_view bytes, int columns) {
+    if (columns < 0) columns = 0;
+    return checkedRecordSize(bytes.data(), bytes.data() + bytes.size(), static_cast<std::uint64_t>(columns));
+}
+
+bool RecordStore::appendRowRecords(std::string_view records, std::size_t count) {
+    Impl& m = *impl_;
+    // Every record takes at least one byte: a count the bytes cannot hold is refused
+    // before anything is reserved for it.
+    if (count > records.size() || count > static_cast<std::size_t>(INT_MAX - m.rows)) return false;
+    if (count == 0) return records.empty();
+    const std::size_t rows0 = m.where.size();
+    const std::size_t chunks0 = m.chunks.size();
+    const std::uint32_t used0 = chunks0 ? m.chunks.back().used : 0;
+    m.invalidateCursor();
+    // Back to exactly the table there was: the rows placed so far are forgotten.
+    auto undo = [&] {
+        m.where.resize(rows0);
+        m.chunks.resize(chunks0);
+        if (chunks0) m.chunks.back().used = used0;
+    };
+
+    // Records are checked one by one and copied in runs, one copy per chunk filled.
+    const char* p = records.data();
+    const char* const end = p + records.size();
+    const char* run = p;
+    const auto cols = static_cast<std::uint64_t>(m.cols);
+    bool ok = true;
+    try {
+        m.where.reserve(rows0 + count);
+        for (std::size_t i = 0; i < count; ++i) {
+            std::size_t n = checkedRecordSize(p, end, cols);
+            if (n == 0) {
+                ok = false;
+                break;
+            }
+            auto runBytes = static_cast<std::size_t>(p - run);
+            if (m.freeInLast() - runBytes < n) {  // the run always fits what is free
+                if (runBytes) {
+                    Chunk& last = m.chunks.back();
+                    std::memcpy(last.base + last.used, run, runBytes);
+                    last.used += static_cast<std::uint32_t>(runBytes);
+                }
+                run = p;
+                runBytes = 0;
+                m.reserveAtEnd(n);
+            }
+            m.where.push_back((static_cast<std::uint64_t>(m.chunks.size() - 1) << 32) |
+                              (m.chunks.back().used + runBytes));
+            p += n;
+        }
+    } catch (...) {
+        undo();
+        throw;
+    }
+    if (!ok || p != end) {
+        undo();
+        return false;
+    }
+    if (p != run) {
+        Chunk& last = m.chunks.back();
+        std::memcpy(last.base + last.used, run, static_cast<std::size_t>(p - run));
+        last.used += static_cast<std::uint32_t>(p - run);
+    }
+    int first = m.rows + 1;
+    m.rows += static_cast<int>(count);
+    m.tailRow = m.rows - 1;
+    for (auto* o : observers_) o->rowsAppended(first, m.rows);
+    return true;
+}
+
+bool RecordStore::adoptRowRecords(std::string&& bytes, std::size_t offset, std::size_t length, std::size_t count) {
+    if (offset > bytes.size() || length > bytes.size() - offset) return false;
+    std::string_view records(bytes.data() + offset, length);
+    // Offsets within a chunk are 32-bit.
+    if (bytes.size() < kAdoptFrom || offset + length > 0xFFFFFFFFu) return appendRowRecords(records, count);
+    Impl& m = *impl_;
+    if (count > length || count > static_cast<std::size_t>(INT_MAX - m.rows)) return false;
+    const std::size_t rows0 = m.where.size();
+    const std::uint64_t chunk = static_cast<std::uint64_t>(m.chunks.size()) << 32;
+    m.invalidateCursor();
+    const char* const base = bytes.data();
+    const char* p = records.data();
+    const char* const end = p + length;
+    const auto cols = static_cast<std::uint64_t>(m.cols);
+    auto holder = std::make_unique<std::string>();
+    m.chunks.reserve(m.chunks.size() + 1);  // taking the bytes over cannot fail below
+    m.where.reserve(rows0 + count);
+    for (std::size_t i = 0; i < count; ++i) {
+        std::size_t n = checkedRecordSize(p, end, cols);
+        if (n == 0) {
+            m.where.resize(rows0);
+            return false;
+        }
+        m.where.push_back(chunk | static_cast<std::uint64_t>(p - base));
+        p += n;
+    }
+    if (p != end) {
+        m.where.resize(rows0);
+        return false;
+    }
+    if (count == 0) return true;
+    Chunk c;
+    *holder = std::move(bytes);
+    c.adopted = std::move(holder);
+    c.base = c.adopted->data();
+    // The bytes after the records are never handed out; nothing is appended here.
+    c.capacity = c.used = static_cast<std::uint32_t>(offset + length);
+    m.chunks.push_back(std::move(c));
+    int first = m.rows + 1;
+    m.rows += static_cast<int>(count);
+    m.tailRow = m.rows - 1;
+    for (auto* o : observers_) o->rowsAppended(first, m.rows);
+    return true;
+}
+
 void RecordStore::replaceWith(RecordStore&& other) {
     std::swap(impl_, other.impl_);
     other.impl_->clear();
@@ -335,7 +552,7 @@ std::size_t RecordStore::memoryBytes() const {
     const Impl& m = *impl_;
     std::size_t bytes = sizeof(Impl) + m.chunks.capacity() * sizeof(Chunk) +
                         m.where.capacity() * sizeof(std::uint64_t) + m.scratch.capacity();
-    for (const Chunk& c : m.chunks) bytes += c.capacity;
+    for (const Chunk& c : m.chunks) bytes += c.adopted ? c.adopted->capacity() : c.capacity;
     return bytes;
 }
 
@@ -390,8 +607,13 @@ bool DataSource::load(Files& files, const std::string& name, std::string* error)
             if (error) *error = "无法读取文件（文件不存在或没有权限）";
             return false;
         }
-        if (!tablefile::read(*bytes, loaded, error)) return false;
-    }  // the file's bytes are freed before the tables change hands
+        // The file's bytes become the new table's, not copied: the old table, the bytes
+        // and a copy of them are never held at once. The old table goes only once the
+        // whole file is known good.
+        if (!tablefile::readOwned(std::move(*bytes), loaded, error, [this] { store_->replaceWith(RecordStore{}); })) {
+            return false;
+        }
+    }
     store_->replaceWith(std::move(loaded));
     return true;
 }

@@ -41,6 +41,25 @@ public:
     std::string_view cell(int row, int column) const;
     void setCell(int row, int column, std::string_view text);
 
+    // A row's packed record, as the table file stores it: varint(cell count) then, per
+    // cell, varint(byte length) and the bytes; cells past the count are empty, and the
+    // count never exceeds columnCount(). Valid until the table next changes; empty out
+    // of range.
+    std::string_view rowRecord(int row) const;
+    // Appends count rows whose records follow one another in records and fill it
+    // exactly. Nothing is trusted: every count and length is checked against the table
+    // and the bytes, and on any fault nothing is appended and false is returned.
+    // Observers hear of the new rows once.
+    bool appendRowRecords(std::string_view records, std::size_t count);
+    bool appendRowRecord(std::string_view record) { return appendRowRecords(record, 1); }
+    // As appendRowRecords over bytes[offset, offset + length), but a large buffer is
+    // taken over whole instead of copied (a table file read is its own table). bytes
+    // is left as it was when false is returned.
+    bool adoptRowRecords(std::string&& bytes, std::size_t offset, std::size_t length, std::size_t count);
+    // The size of the well-formed record at the front of bytes for a table of columns
+    // columns (cell count <= columns, shortest varints, every length within bytes), or 0.
+    static std::size_t validRecordSize(std::string_view bytes, int columns);
+
     // Replaces the whole content with other's (observers are told once).
     void replaceWith(RecordStore&& other);
 
@@ -54,6 +73,37 @@ private:
     struct Impl;
     Impl* impl_;
     std::vector<StoreObserver*> observers_;
+};
+
+// Walks the cells of a record that rowRecord gave, left to right; past the record's
+// count every cell is empty.
+class RecordCells {
+public:
+    explicit RecordCells(std::string_view record) : p_(record.data()) {
+        if (!record.empty()) left_ = get();
+    }
+    std::size_t remaining() const { return left_; }
+    std::string_view next() {
+        if (left_ == 0) return {};
+        --left_;
+        std::size_t n = get();
+        std::string_view text(p_, n);
+        p_ += n;
+        return text;
+    }
+
+private:
+    // Records from the store are well-formed: no bounds to check here.
+    std::size_t get() {
+        std::size_t v = 0;
+        for (int shift = 0;; shift += 7) {
+            auto b = static_cast<unsigned char>(*p_++);
+            v |= static_cast<std::size_t>(b & 0x7F) << shift;
+            if (!(b & 0x80)) return v;
+        }
+    }
+    const char* p_;
+    std::size_t left_ = 0;
 };
 
 // The table style applied at start-up: a colour, a number and a flag.

@@ -1,6 +1,6 @@
 #include "platform/table_file.h"
 
-#include <array>
+#include <bit>
 #include <climits>
 #include <cstring>
 
@@ -10,163 +10,87 @@ namespace keldrin::tablefile {
 
 namespace {
 
-using CrcTables = std::array<std::array<std::uint32_t, 256>, 8>;
-
-constexpr CrcTables makeCrcTables() {
-    CrcTables t{};
-    for (std::uint32_t i = 0; i < 256; ++i) {
-        std::uint32_t c = i;
-        for (int k = 0; k < 8; ++k) c = (c & 1) ? (c >> 1) ^ 0xEDB88320u : c >> 1;
-        t[0][i] = c;
-    }
-    for (std::uint32_t i = 0; i < 256; ++i) {
-        for (int s = 1; s < 8; ++s) t[s][i] = (t[s - 1][i] >> 8) ^ t[0][t[s - 1][i] & 0xFF];
-    }
-    return t;
-}
-
-constexpr CrcTables kCrc = makeCrcTables();
+constexpr std::uint64_t kP1 = 0x9E3779B185EBCA87ull;
+constexpr std::uint64_t kP2 = 0xC2B2AE3D27D4EB4Full;
+constexpr std::uint64_t kP3 = 0x165667B19E3779F9ull;
+constexpr std::uint64_t kP4 = 0x85EBCA77C2B2AE63ull;
+constexpr std::uint64_t kP5 = 0x27D4EB2F165667C5ull;
 
 constexpr std::size_t kHeaderSize = 8 + 4 + 4 + 4;
-constexpr std::size_t kTrailerSize = 4 + 4;
-constexpr std::size_t kFlushAt = 1 << 20;
+constexpr std::size_t kTrailerSize = 4 + 8;
+constexpr std::size_t kPiece = 1 << 20;
+// Records that lie apart in the store (rewritten rows) are gathered below this size.
+constexpr std::size_t kGatherBelow = 16 << 10;
 // No table of this program comes near it; a file claiming more is hostile, even with
 // no rows to hold the cells, because the grid would lay out every column.
 constexpr std::uint32_t kMaxColumns = 16384;
 
+inline std::uint64_t rotl(std::uint64_t x, int r) { return (x << r) | (x >> (64 - r)); }
+
+// Little-endian words, whatever the machine: the checksum is part of the file.
+inline std::uint64_t load64(const unsigned char* p) {
+    std::uint64_t v;
+    std::memcpy(&v, p, 8);
+    if constexpr (std::endian::native == std::endian::big) {
+        v = ((v & 0x00000000FFFFFFFFull) << 32) | ((v & 0xFFFFFFFF00000000ull) >> 32);
+        v = ((v & 0x0000FFFF0000FFFFull) << 16) | ((v & 0xFFFF0000FFFF0000ull) >> 16);
+        v = ((v & 0x00FF00FF00FF00FFull) << 8) | ((v & 0xFF00FF00FF00FF00ull) >> 8);
+    }
+    return v;
+}
+
+inline std::uint32_t load32(const unsigned char* p) {
+    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+
+inline std::uint64_t mix(std::uint64_t acc, std::uint64_t input) { return rotl(acc + input * kP2, 31) * kP1; }
+
+inline std::uint64_t mergeRound(std::uint64_t acc, std::uint64_t lane) {
+    return (acc ^ mix(0, lane)) * kP1 + kP4;
+}
+
+// Whole 32-byte stripes of p into the lanes; returns how many bytes it took.
+std::size_t stripes(std::uint64_t (&lane)[4], const unsigned char* p, std::size_t n) {
+    std::uint64_t a = lane[0], b = lane[1], c = lane[2], d = lane[3];
+    std::size_t done = 0;
+    for (; n - done >= 32; done += 32) {
+        a = mix(a, load64(p + done));
+        b = mix(b, load64(p + done + 8));
+        c = mix(c, load64(p + done + 16));
+        d = mix(d, load64(p + done + 24));
+    }
+    lane[0] = a;
+    lane[1] = b;
+    lane[2] = c;
+    lane[3] = d;
+    return done;
+}
+
 void putU32(std::string& out, std::uint32_t v) {
-    char b[4] = {static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16),
-                 static_cast<char>(v >> 24)};
-    out.append(b, 4);
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>(v >> (8 * i)));
 }
 
-std::uint32_t getU32(const char* p) {
-    auto b = reinterpret_cast<const unsigned char*>(p);
-    return static_cast<std::uint32_t>(b[0]) | static_cast<std::uint32_t>(b[1]) << 8 |
-           static_cast<std::uint32_t>(b[2]) << 16 | static_cast<std::uint32_t>(b[3]) << 24;
+void putU64(std::string& out, std::uint64_t v) {
+    for (int i = 0; i < 8; ++i) out.push_back(static_cast<char>(v >> (8 * i)));
 }
 
-std::size_t varintSize(std::uint64_t v) {
-    std::size_t n = 1;
-    while (v >= 0x80) {
-        v >>= 7;
-        ++n;
-    }
-    return n;
-}
-
-void putVarint(std::string& out, std::uint64_t v) {
-    char b[10];
-    std::size_t n = 0;
-    while (v >= 0x80) {
-        b[n++] = static_cast<char>((v & 0x7F) | 0x80);
-        v >>= 7;
-    }
-    b[n++] = static_cast<char>(v);
-    out.append(b, n);
-}
-
-// Reads a length from [p, end): a varint no larger than what remains after it. False
-// for a truncated or overlong varint, or a length running past end.
-bool getLength(const char*& p, const char* end, std::uint64_t& v) {
-    std::uint64_t result = 0;
-    for (int shift = 0; shift < 64; shift += 7) {
-        if (p == end) return false;
-        auto b = static_cast<unsigned char>(*p++);
-        std::uint64_t bits = b & 0x7F;
-        if (shift == 63 && bits > 1) return false;
-        result |= bits << shift;
-        if (!(b & 0x80)) {
-            // One encoding per value: an overlong form is as foreign as a wrong magic.
-            if ((b == 0 && shift > 0) || result > static_cast<std::uint64_t>(end - p)) return false;
-            v = result;
-            return true;
-        }
-    }
-    return false;
-}
+std::uint32_t getU32(const char* p) { return load32(reinterpret_cast<const unsigned char*>(p)); }
+std::uint64_t getU64(const char* p) { return load64(reinterpret_cast<const unsigned char*>(p)); }
 
 bool fail(std::string* error, const char* why) {
     if (error) *error = why;
     return false;
 }
 
-}  // namespace
+struct Layout {
+    std::uint32_t rows = 0;
+    std::uint32_t cols = 0;
+    std::string_view records;
+};
 
-std::uint32_t crc32(std::uint32_t crc, std::string_view bytes) {
-    auto p = reinterpret_cast<const unsigned char*>(bytes.data());
-    std::size_t n = bytes.size();
-    crc = ~crc;
-    while (n >= 8) {
-        std::uint32_t lo = crc ^ (static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-                                  static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24);
-        crc = kCrc[7][lo & 0xFF] ^ kCrc[6][(lo >> 8) & 0xFF] ^ kCrc[5][(lo >> 16) & 0xFF] ^ kCrc[4][lo >> 24] ^
-              kCrc[3][p[4]] ^ kCrc[2][p[5]] ^ kCrc[1][p[6]] ^ kCrc[0][p[7]];
-        p += 8;
-        n -= 8;
-    }
-    while (n--) crc = (crc >> 8) ^ kCrc[0][(crc ^ *p++) & 0xFF];
-    return ~crc;
-}
-
-bool write(const RecordStore& table, const std::function<bool(std::string_view)>& sink) {
-    const int rows = table.rowCount();
-    const int cols = table.columnCount();
-    std::string buf;
-    buf.reserve(kFlushAt + 4096);
-    std::uint32_t crc = 0;
-    auto flush = [&]() {
-        crc = crc32(crc, buf);
-        bool ok = sink(buf);
-        buf.clear();
-        return ok;
-    };
-
-    buf.append(kMagic);
-    putU32(buf, kVersion);
-    putU32(buf, static_cast<std::uint32_t>(rows));
-    putU32(buf, static_cast<std::uint32_t>(cols));
-
-    // Two passes over each row, both sequential and so cheap for the store's cursor;
-    // nothing is allocated per column.
-    for (int r = 1; r <= rows; ++r) {
-        std::uint64_t rowBytes = 0;
-        for (int c = 1; c <= cols; ++c) {
-            std::size_t n = table.cell(r, c).size();
-            rowBytes += varintSize(n) + n;
-        }
-        putVarint(buf, rowBytes);
-        for (int c = 1; c <= cols; ++c) {
-            std::string_view t = table.cell(r, c);
-            putVarint(buf, t.size());
-            if (buf.size() + t.size() > kFlushAt && !flush()) return false;
-            if (t.size() >= kFlushAt) {
-                // A huge cell goes out directly rather than through the buffer.
-                if (!buf.empty() && !flush()) return false;
-                crc = crc32(crc, t);
-                if (!sink(t)) return false;
-            } else {
-                buf.append(t);
-            }
-        }
-        if (buf.size() >= kFlushAt && !flush()) return false;
-    }
-    buf.append(kEndMarker);
-    crc = crc32(crc, buf);
-    putU32(buf, crc);
-    return sink(buf);
-}
-
-std::string encode(const RecordStore& table) {
-    std::string out;
-    write(table, [&out](std::string_view b) {
-        out.append(b);
-        return true;
-    });
-    return out;
-}
-
-bool read(std::string_view bytes, RecordStore& into, std::string* error) {
+// The header, the counts and the checksum checked, without allocating anything.
+bool checkFrame(std::string_view bytes, Layout& out, std::string* error) {
     const std::size_t size = bytes.size();
     const char* data = bytes.data();
     if (size == 0) return fail(error, "文件为空，不是数据表文件");
@@ -179,44 +103,176 @@ bool read(std::string_view bytes, RecordStore& into, std::string* error) {
     if (bytes.substr(size - kTrailerSize, kEndMarker.size()) != kEndMarker) {
         return fail(error, "文件不完整（可能被截断）或已损坏");
     }
-    if (crc32(0, bytes.substr(0, size - 4)) != getU32(data + size - 4)) {
+    if (checksum(bytes.substr(0, size - 8)) != getU64(data + size - 8)) {
         return fail(error, "文件已损坏（校验和不符）");
     }
     const std::uint32_t rows = getU32(data + 12);
     const std::uint32_t cols = getU32(data + 16);
-    const char* p = data + kHeaderSize;
-    const char* const end = data + size - kTrailerSize;
-    const auto payload = static_cast<std::uint64_t>(end - p);
-    // Every row takes at least one byte and every cell at least one more: counts the
-    // file cannot hold are refused before anything is allocated for them.
+    std::string_view records = bytes.substr(kHeaderSize, size - kHeaderSize - kTrailerSize);
     if (cols > kMaxColumns) return fail(error, "文件内容无效（列数过多）");
-    if (rows > static_cast<std::uint32_t>(INT_MAX) || rows > payload || static_cast<std::uint64_t>(rows) * cols > payload) {
-        return fail(error, "文件内容无效（行数或列数与数据不符）");
+    if (rows > static_cast<std::uint32_t>(INT_MAX) || rows > records.size()) {
+        return fail(error, "文件内容无效（行数与数据不符）");
     }
+    out = {rows, cols, records};
+    return true;
+}
 
-    RecordStore table;
-    table.setColumnCount(static_cast<int>(cols));
-    for (std::uint32_t r = 1; r <= rows; ++r) {
-        std::uint64_t rowBytes;
-        if (!getLength(p, end, rowBytes)) {
-            return fail(error, "文件内容无效（数据不完整）");
-        }
-        const char* rowEnd = p + rowBytes;
-        table.appendRow();
-        for (std::uint32_t c = 1; c <= cols; ++c) {
-            std::uint64_t len;
-            if (!getLength(p, rowEnd, len)) {
-                return fail(error, "文件内容无效（单元格数据不完整）");
-            }
-            if (len > 0) {
-                table.setCell(static_cast<int>(r), static_cast<int>(c),
-                              std::string_view(p, static_cast<std::size_t>(len)));
-            }
-            p += len;
-        }
-        if (p != rowEnd) return fail(error, "文件内容无效（行长度不符）");
+constexpr const char* kBadRecords = "文件内容无效（行数据不完整或与列数不符）";
+
+// The whole file checked, every record included, without allocating anything.
+bool check(std::string_view bytes, Layout& out, std::string* error) {
+    if (!checkFrame(bytes, out, error)) return false;
+    std::string_view rest = out.records;
+    for (std::uint32_t r = 0; r < out.rows; ++r) {
+        std::size_t n = RecordStore::validRecordSize(rest, static_cast<int>(out.cols));
+        if (n == 0) return fail(error, kBadRecords);
+        rest.remove_prefix(n);
     }
-    if (p != end) return fail(error, "文件内容无效（多余的数据）");
+    if (!rest.empty()) return fail(error, "文件内容无效（多余的数据）");
+    return true;
+}
+
+}  // namespace
+
+Checksum::Checksum() : lane_{kP1 + kP2, kP2, 0, 0 - kP1} {}
+
+void Checksum::update(std::string_view bytes) {
+    auto p = reinterpret_cast<const unsigned char*>(bytes.data());
+    std::size_t n = bytes.size();
+    total_ += n;
+    if (heldSize_) {
+        std::size_t take = std::min(n, sizeof held_ - heldSize_);
+        std::memcpy(held_ + heldSize_, p, take);
+        heldSize_ += take;
+        p += take;
+        n -= take;
+        if (heldSize_ < sizeof held_) return;
+        stripes(lane_, held_, sizeof held_);
+        heldSize_ = 0;
+    }
+    std::size_t done = stripes(lane_, p, n);
+    std::memcpy(held_, p + done, n - done);
+    heldSize_ = n - done;
+}
+
+std::uint64_t Checksum::digest() const {
+    std::uint64_t h;
+    if (total_ >= 32) {
+        h = rotl(lane_[0], 1) + rotl(lane_[1], 7) + rotl(lane_[2], 12) + rotl(lane_[3], 18);
+        for (std::uint64_t lane : lane_) h = mergeRound(h, lane);
+    } else {
+        h = lane_[2] + kP5;  // the seed, 0
+    }
+    h += total_;
+    const unsigned char* p = held_;
+    std::size_t n = heldSize_;
+    for (; n >= 8; p += 8, n -= 8) h = rotl(h ^ mix(0, load64(p)), 27) * kP1 + kP4;
+    if (n >= 4) {
+        h = rotl(h ^ (static_cast<std::uint64_t>(load32(p)) * kP1), 23) * kP2 + kP3;
+        p += 4;
+        n -= 4;
+    }
+    for (; n > 0; ++p, --n) h = rotl(h ^ (*p * kP5), 11) * kP1;
+    h ^= h >> 33;
+    h *= kP2;
+    h ^= h >> 29;
+    h *= kP3;
+    h ^= h >> 32;
+    return h;
+}
+
+std::uint64_t checksum(std::string_view bytes) {
+    Checksum sum;
+    sum.update(bytes);
+    return sum.digest();
+}
+
+bool write(const RecordStore& table, const std::function<bool(std::string_view)>& sink) {
+    const int rows = table.rowCount();
+    Checksum sum;
+    auto put = [&](std::string_view piece) {
+        sum.update(piece);
+        return sink(piece);
+    };
+
+    std::string small;
+    small.reserve(kGatherBelow * 4);
+    small.append(kMagic);
+    putU32(small, kVersion);
+    putU32(small, static_cast<std::uint32_t>(rows));
+    putU32(small, static_cast<std::uint32_t>(table.columnCount()));
+
+    // The store's records go out as they lie: rows appended one after another sit side
+    // by side in its arena, so most of the file is handed over straight from there.
+    const char* from = nullptr;
+    const char* to = nullptr;
+    auto flushSpan = [&]() {
+        auto n = static_cast<std::size_t>(to - from);
+        if (n < kGatherBelow) {
+            small.append(from, n);
+            if (small.size() < kGatherBelow * 3) return true;
+            bool ok = put(small);
+            small.clear();
+            return ok;
+        }
+        if (!small.empty()) {
+            if (!put(small)) return false;
+            small.clear();
+        }
+        return put({from, n});
+    };
+    for (int r = 1; r <= rows; ++r) {
+        std::string_view rec = table.rowRecord(r);
+        if (rec.data() == to && static_cast<std::size_t>(to - from) + rec.size() <= kPiece) {
+            to += rec.size();
+            continue;
+        }
+        if (from != to && !flushSpan()) return false;
+        from = rec.data();
+        to = from + rec.size();
+    }
+    if (from != to && !flushSpan()) return false;
+    small.append(kEndMarker);
+    sum.update(small);
+    putU64(small, sum.digest());
+    return sink(small);
+}
+
+std::string encode(const RecordStore& table) {
+    std::string out;
+    write(table, [&out](std::string_view b) {
+        out.append(b);
+        return true;
+    });
+    return out;
+}
+
+bool read(std::string_view bytes, RecordStore& into, std::string* error, const std::function<void()>& accepted) {
+    Layout file;
+    if (!check(bytes, file, error)) return false;
+    if (accepted) accepted();
+    RecordStore table;
+    table.setColumnCount(static_cast<int>(file.cols));
+    // Checked once more record by record as they are placed: the store trusts nothing.
+    if (!table.appendRowRecords(file.records, file.rows)) return fail(error, kBadRecords);
+    into.replaceWith(std::move(table));
+    return true;
+}
+
+bool readOwned(std::string&& bytes, RecordStore& into, std::string* error, const std::function<void()>& accepted) {
+    // Beyond what one chunk of the store can address the bytes are copied after all.
+    if (bytes.size() > 0xFFFFFFFFu) return read(std::string_view(bytes), into, error, accepted);
+    Layout file;
+    if (!checkFrame(bytes, file, error)) return false;
+    // Taking the bytes over checks every record and indexes the rows in one pass, and
+    // copies nothing: the old table is still there, untouched, if the file is refused.
+    RecordStore table;
+    table.setColumnCount(static_cast<int>(file.cols));
+    auto offset = static_cast<std::size_t>(file.records.data() - bytes.data());
+    if (!table.adoptRowRecords(std::move(bytes), offset, file.records.size(), file.rows)) {
+        return fail(error, kBadRecords);
+    }
+    if (accepted) accepted();
     into.replaceWith(std::move(table));
     return true;
 }

@@ -1,7 +1,11 @@
 // Saving, reading and exporting the record table.
 #include <QStringEncoder>
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
 #include <memory>
 
+#include "platform/record_store.h"
 #include "shell/handlers.h"
 
 namespace keldrin {
@@ -18,44 +22,103 @@ void showError(App& a, const std::string& what, const std::string& name, const s
 }
 
 bool isAscii(std::string_view s) {
-    for (char c : s) {
-        if (static_cast<unsigned char>(c) >= 0x80) return false;
+    const char* p = s.data();
+    std::size_t n = s.size();
+    std::uint64_t high = 0;
+    for (; n >= 8; p += 8, n -= 8) {
+        std::uint64_t w;
+        std::memcpy(&w, p, 8);
+        high |= w;
     }
-    return true;
+    for (; n > 0; ++p, --n) high |= static_cast<unsigned char>(*p);
+    return (high & 0x8080808080808080ull) == 0;
 }
 
 // Texts are UTF-8 in the program; the export is in GBK. ASCII is the same in both,
 // which covers the time stamps and readings, so only the rest goes through Qt.
 class GbkWriter {
 public:
-    explicit GbkWriter(OutFile& out) : out_(out), encoder_("GBK") { buf_.reserve(kExportFlushAt + 4096); }
+    explicit GbkWriter(OutFile& out) : out_(out), encoder_("GBK") { buf_.resize(kExportFlushAt + 4096); }
     bool valid() const { return encoder_.isValid(); }
 
     void text(std::string_view s) {
         if (isAscii(s)) {
-            buf_.append(s);
+            raw(s);
         } else {
             QByteArray b = encoder_.encode(QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())));
-            buf_.append(b.constData(), static_cast<std::size_t>(b.size()));
+            raw(std::string_view(b.constData(), static_cast<std::size_t>(b.size())));
         }
     }
-    void raw(std::string_view s) { buf_.append(s); }
-    // Ends a line; hands the buffer over when it is full. False once a write failed.
-    bool endLine() {
-        buf_.append("\r\n");
-        if (buf_.size() >= kExportFlushAt) return flush();
+    void raw(std::string_view s) {
+        if (s.empty()) return;  // an empty view may have no data at all
+        std::memcpy(room(s.size()), s.data(), s.size());
+        used_ += s.size();
+    }
+    // One row of the table: its first nine cells, each followed by a comma, then CR LF.
+    void row(std::string_view record) {
+        if (record.empty()) {  // no row: nine empty cells
+            raw(",,,,,,,,,\r\n");
+            return;
+        }
+        if (isAscii(record)) {
+            // Every length in the record is then one byte below 0x80 and every text is
+            // ASCII. The first nine cells lie side by side, each after its length: they
+            // are copied in one piece and each length in between becomes the comma that
+            // ends the cell before it.
+            const char* first = record.data() + 1;
+            std::size_t cells = std::min<std::size_t>(static_cast<unsigned char>(record[0]), 9);
+            const char* end = first;
+            for (std::size_t c = 0; c < cells; ++c) end += 1 + static_cast<unsigned char>(*end);
+            char* out = room(record.size() + 9 + 2);
+            char* o = out;
+            if (cells > 0) {
+                auto n = static_cast<std::size_t>(end - first - 1);
+                std::memcpy(o, first + 1, n);
+                for (const char* len = first + 1 + static_cast<unsigned char>(*first); len < end;
+                     len += 1 + static_cast<unsigned char>(*len)) {
+                    o[len - first - 1] = ',';
+                }
+                o += n;
+                *o++ = ',';
+            }
+            for (std::size_t c = cells; c < 9; ++c) *o++ = ',';
+            *o++ = '\r';
+            *o++ = '\n';
+            used_ += static_cast<std::size_t>(o - out);
+            return;
+        }
+        RecordCells cells(record);
+        for (int c = 1; c <= 9; ++c) {
+            text(cells.next());
+            raw(",");
+        }
+        raw("\r\n");
+    }
+    // Hands the buffer over when it is full. False once a write failed.
+    bool maybeFlush() {
+        if (used_ >= kExportFlushAt) return flush();
         return ok_;
     }
     bool flush() {
-        if (ok_ && !buf_.empty()) ok_ = out_.write(buf_);
-        buf_.clear();
+        if (ok_ && used_ > 0) ok_ = out_.write(std::string_view(buf_.data(), used_));
+        used_ = 0;
         return ok_;
     }
 
 private:
+    // Room for n more bytes at the end of the buffer.
+    char* room(std::size_t n) {
+        if (buf_.size() - used_ < n) {
+            if (used_ >= kExportFlushAt) flush();
+            if (buf_.size() - used_ < n) buf_.resize(used_ + n);
+        }
+        return buf_.data() + used_;
+    }
+
     OutFile& out_;
     QStringEncoder encoder_;
     std::string buf_;
+    std::size_t used_ = 0;
     bool ok_ = true;
 };
 
@@ -117,15 +180,14 @@ void 按钮6_clicked(App& a) {
         csv.text(a.w.表(i).text());
         csv.raw(",");
     }
-    bool ok = csv.endLine();
-    const DataSource& ds = a.w.数据源1;
-    const int rows = ds.rowCount();
-    for (int r = 1; ok && r <= rows; ++r) {
-        for (int c = 1; c <= 9; ++c) {
-            csv.text(ds.cell(r, c));
-            csv.raw(",");
+    csv.raw("\r\n");
+    bool ok = true;
+    if (const RecordStore* table = a.w.数据源1.store()) {
+        const int rows = table->rowCount();
+        for (int r = 1; ok && r <= rows; ++r) {
+            csv.row(table->rowRecord(r));
+            ok = csv.maybeFlush();
         }
-        ok = csv.endLine();
     }
     ok = csv.flush() && ok;
     std::string closeWhy;

@@ -96,6 +96,11 @@ TEST(RecordStore, MatchesAPlainTableUnderRandomOperations) {
                 std::string want = c <= cols ? ref[r - 1][c - 1] : "";
                 ASSERT_EQ(s.cell(r, c), want) << "row " << r << " column " << c;
             }
+            // The raw record is exactly the row: not a byte of its neighbours or of garbage.
+            std::string_view rec = s.rowRecord(r);
+            ASSERT_EQ(RecordStore::validRecordSize(rec, cols), rec.size()) << "row " << r;
+            RecordCells cells(rec);
+            for (int c = 1; c <= cols; ++c) ASSERT_EQ(cells.next(), ref[r - 1][c - 1]) << "row " << r << " column " << c;
         }
     };
     for (int step = 0; step < 40000; ++step) {
@@ -103,6 +108,10 @@ TEST(RecordStore, MatchesAPlainTableUnderRandomOperations) {
         if (op < 30 || ref.empty()) {
             s.appendRow();
             ref.emplace_back(cols);
+        } else if (op < 33) {  // a copy of a random row, as a file read would append it
+            int r = static_cast<int>(rng() % ref.size()) + 1;
+            ASSERT_TRUE(s.appendRowRecord(std::string(s.rowRecord(r))));
+            ref.push_back(ref[r - 1]);
         } else if (op < 97) {
             int r = static_cast<int>(rng() % ref.size()) + 1;
             int c = static_cast<int>(rng() % cols) + 1;
@@ -122,6 +131,46 @@ TEST(RecordStore, MatchesAPlainTableUnderRandomOperations) {
         if (step % 4000 == 0) check();
     }
     check();
+}
+
+// Rows growing at the end, as recording does, with now and then a change further up or
+// rows dropped: every raw record must stay exactly its row, whichever way its size is found.
+TEST(RecordStore, RowRecordsStayExactWhileRowsGrowAtTheEnd) {
+    RecordStore s;
+    s.setColumnCount(9);
+    std::vector<std::vector<std::string>> ref;
+    std::mt19937 rng(777);
+    const std::string texts[] = {"", "1.000", "-12.345", "温度", std::string(200, 'y'), std::string(5000, 'w')};
+    for (int step = 0; step < 20000; ++step) {
+        int op = static_cast<int>(rng() % 100);
+        if (op < 45 || ref.empty()) {
+            s.appendRow();
+            ref.emplace_back(9);
+        } else if (op < 95) {
+            int r = static_cast<int>(ref.size()) - (op == 94 && rng() % 8 == 0 ? 1 : 0);  // mostly the newest row
+            if (r < 1) r = 1;
+            int c = static_cast<int>(rng() % 9) + 1;
+            const std::string& t = texts[rng() % std::size(texts)];
+            s.setCell(r, c, t);
+            ref[r - 1][c - 1] = t;
+        } else if (op < 96) {
+            int n = static_cast<int>(rng() % (ref.size() + 1));
+            s.setRowCount(n);
+            ref.resize(n, std::vector<std::string>(9));
+        } else {
+            int r = static_cast<int>(rng() % ref.size()) + 1;
+            ASSERT_TRUE(s.appendRowRecord(std::string(s.rowRecord(r))));
+            ref.push_back(ref[r - 1]);
+        }
+        if (step % 100 == 0 || step == 19999) {
+            for (int r = 1; r <= s.rowCount(); ++r) {
+                std::string_view rec = s.rowRecord(r);
+                ASSERT_EQ(RecordStore::validRecordSize(rec, 9), rec.size()) << "step " << step << " row " << r;
+                RecordCells cells(rec);
+                for (int c = 1; c <= 9; ++c) ASSERT_EQ(cells.next(), ref[r - 1][c - 1]) << "row " << r << "," << c;
+            }
+        }
+    }
 }
 
 TEST(RecordStore, ShrinkingColumnsDropsTheirCellsForGood) {
@@ -185,6 +234,106 @@ TEST(RecordStore, TypicalRowCostsAtMost160BytesAllOverheadIncluded) {
     EXPECT_GE(s.memoryBytes(), 300000u * (23 + 8 * 7));  // honest: at least the texts
     s.setRowCount(0);
     EXPECT_LT(s.memoryBytes(), 4096u);  // clearing gives the memory back
+}
+
+// Every row of from, record by record, as the table file carries them.
+std::string allRecords(const RecordStore& from) {
+    std::string out;
+    for (int r = 1; r <= from.rowCount(); ++r) out.append(from.rowRecord(r));
+    return out;
+}
+
+void expectSameCells(const RecordStore& a, const RecordStore& b) {
+    ASSERT_EQ(a.rowCount(), b.rowCount());
+    for (int r = 1; r <= a.rowCount(); ++r) {
+        for (int c = 1; c <= a.columnCount() + 1; ++c) ASSERT_EQ(a.cell(r, c), b.cell(r, c)) << r << "," << c;
+    }
+}
+
+TEST(RecordStore, RowRecordsCarryEveryRowIntoAnotherTableExactly) {
+    RecordStore s;
+    s.setColumnCount(12);
+    for (int i = 0; i < 5000; ++i) appendTypicalRow(s, i);
+    s.setCell(7, 12, "第十二列");
+    s.setCell(8, 3, std::string(300, 'L'));  // a length of two varint bytes
+    s.setCell(9, 9, "");                    // an empty cell kept inside the count
+    s.appendRow();                          // a row with no cells at all
+    s.setCell(2, 1, "rewritten elsewhere");  // its record leaves the arena's order
+
+    CountingObserver o;
+    RecordStore copy;
+    copy.setColumnCount(12);
+    copy.addObserver(&o);
+    const std::string records = allRecords(s);
+    ASSERT_TRUE(copy.appendRowRecords(records, static_cast<std::size_t>(s.rowCount())));
+    ASSERT_EQ(o.appended.size(), 1u);
+    EXPECT_EQ(o.appended[0], std::make_pair(1, s.rowCount()));
+    expectSameCells(s, copy);
+    EXPECT_EQ(allRecords(copy), records);
+
+    // The copy goes on like any table: its newest row grows in place, old rows change.
+    copy.setCell(copy.rowCount(), 4, "tail");
+    copy.setCell(1, 1, "head");
+    ASSERT_TRUE(copy.appendRowRecord(s.rowRecord(7)));
+    EXPECT_EQ(copy.cell(copy.rowCount() - 1, 4), "tail");
+    EXPECT_EQ(copy.cell(1, 1), "head");
+    EXPECT_EQ(copy.cell(copy.rowCount(), 12), "第十二列");
+    EXPECT_EQ(copy.cell(3, 2), "-12.345");
+
+    // A large buffer taken over rather than copied reads the same and stays usable.
+    std::string owned = "head" + records;
+    RecordStore taken;
+    taken.setColumnCount(12);
+    ASSERT_TRUE(taken.adoptRowRecords(std::move(owned), 4, records.size(), static_cast<std::size_t>(s.rowCount())));
+    expectSameCells(s, taken);
+    taken.setCell(taken.rowCount(), 2, "grown");
+    taken.setCell(3, 5, std::string(500, 'z'));
+    taken.appendRow();
+    taken.setCell(taken.rowCount(), 1, "new");
+    EXPECT_EQ(taken.cell(taken.rowCount() - 1, 2), "grown");
+    EXPECT_EQ(taken.cell(3, 5), std::string(500, 'z'));
+    EXPECT_EQ(taken.cell(3, 6), "-12.345");
+    EXPECT_EQ(taken.cell(taken.rowCount(), 1), "new");
+}
+
+TEST(RecordStore, MalformedRowRecordsAreRefusedAndTheTableLeftAsItWas) {
+    RecordStore s;
+    s.setColumnCount(9);
+    appendTypicalRow(s, 1);
+    const std::string before = allRecords(s);
+    const std::string good = std::string("\x02\x01" "a" "\x00", 4);
+    struct Case {
+        const char* what;
+        std::string bytes;
+        std::size_t count;
+    } cases[] = {
+        {"more cells than columns", std::string("\x0A") + std::string(10, '\0'), 1},
+        {"a length past the end", std::string("\x01\x05" "abc", 5), 1},
+        {"a length past the end of a long buffer", good + std::string("\x01\xFF\xFF\xFF\x0F" "x", 6), 2},
+        {"an overlong cell count", std::string("\x81\x00", 2), 1},
+        {"an overlong length", std::string("\x01\x80\x00", 3), 1},
+        {"a truncated varint", std::string("\x01\x80", 2), 1},
+        {"bytes left over", good + std::string(1, '\0'), 1},
+        {"fewer records than counted", good, 2},
+        {"more rows than bytes", good, 5},
+        {"nothing for one row", "", 1},
+    };
+    for (const Case& c : cases) {
+        EXPECT_FALSE(s.appendRowRecords(c.bytes, c.count)) << c.what;
+        std::string owned = std::string(70000, '#') + c.bytes;  // large enough to be taken over
+        EXPECT_FALSE(s.adoptRowRecords(std::move(owned), 70000, c.bytes.size(), c.count)) << c.what;
+        EXPECT_EQ(owned.size(), 70000 + c.bytes.size()) << c.what << ": refused bytes are left alone";
+        ASSERT_EQ(s.rowCount(), 1) << c.what;
+        ASSERT_EQ(allRecords(s), before) << c.what;
+    }
+    EXPECT_EQ(RecordStore::validRecordSize(std::string("\x0A") + std::string(10, '\0'), 10), 11u);
+    // After all those refusals the arena still appends where it should.
+    ASSERT_TRUE(s.appendRowRecords(good + good, 2));
+    appendTypicalRow(s, 2);
+    EXPECT_EQ(s.cell(1, 9), "-12.345");
+    EXPECT_EQ(s.cell(2, 1), "a");
+    EXPECT_EQ(s.cell(3, 2), "");
+    EXPECT_EQ(s.cell(4, 1), typicalTime(2));
 }
 
 }  // namespace

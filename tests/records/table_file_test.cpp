@@ -42,7 +42,9 @@ std::string setU32(std::string bytes, std::size_t at, std::uint32_t v) {
 
 // Recomputes the checksum, as a hostile file would.
 std::string reseal(std::string bytes) {
-    return setU32(bytes, bytes.size() - 4, tablefile::crc32(0, std::string_view(bytes).substr(0, bytes.size() - 4)));
+    std::uint64_t sum = tablefile::checksum(std::string_view(bytes).substr(0, bytes.size() - 8));
+    for (int i = 0; i < 8; ++i) bytes[bytes.size() - 8 + i] = static_cast<char>(sum >> (8 * i));
+    return bytes;
 }
 
 TEST(TableFile, RoundTripKeepsEveryCellExactly) {
@@ -102,13 +104,67 @@ TEST(TableFile, RefusesForeignAndHostileFilesWithAReason) {
         ASSERT_FALSE(tablefile::read(hostile, into, &why)) << rows << "x" << cols;
         EXPECT_NE(why.find("文件内容无效"), std::string::npos) << why;
     }
-    EXPECT_FALSE(tablefile::read(reseal(setU32(good, 8, 2)), into, &why));
-    EXPECT_EQ(why, "数据表文件的版本不受支持");
-    // A cell claiming more bytes than its row holds.
+    for (std::uint32_t version : {1u, tablefile::kVersion + 1}) {  // an older layout, a newer one
+        EXPECT_FALSE(tablefile::read(reseal(setU32(good, 8, version)), into, &why));
+        EXPECT_EQ(why, "数据表文件的版本不受支持");
+    }
+    // A cell claiming more bytes than the file holds.
     std::string overlong = good;
     overlong[20 + 1] = 0x7F;
     EXPECT_FALSE(tablefile::read(reseal(overlong), into, &why));
     EXPECT_EQ(into.rowCount(), 0);
+    // A row claiming more cells than the table has columns, every byte of it present.
+    RecordStore narrow;
+    narrow.setColumnCount(9);
+    narrow.appendRow();
+    for (int c = 1; c <= 9; ++c) narrow.setCell(1, c, "v");
+    std::string wide = tablefile::encode(narrow);
+    wide.insert(20 + 1 + 9 * 2, "\x01w", 2);
+    wide[20] = 10;
+    ASSERT_EQ(wide.size(), tablefile::encode(narrow).size() + 2);
+    EXPECT_FALSE(tablefile::read(reseal(wide), into, &why));
+    EXPECT_NE(why.find("文件内容无效"), std::string::npos) << why;
+    EXPECT_TRUE(tablefile::read(reseal(setU32(wide, 16, 10)), into, &why)) << why;  // fine with ten columns
+    EXPECT_EQ(into.cell(1, 10), "w");
+}
+
+TEST(TableFile, LoadLetsTheOldTableGoOnlyForAGoodFileAndBeforeTakingTheNewOne) {
+    QTemporaryDir dir;
+    DiskFiles files(dir.path().toStdString());
+    RecordStore fileTable;
+    fill(fileTable, 3000, 9);  // large enough for its bytes to be taken over, not copied
+    ASSERT_TRUE(files.writeAll("day.tbl", tablefile::encode(fileTable)));
+
+    struct Resets : StoreObserver {
+        RecordStore* table = nullptr;
+        std::vector<int> rowsSeen;
+        void rowsAppended(int, int) override {}
+        void cellChanged(int, int) override {}
+        void tableReset() override { rowsSeen.push_back(table->rowCount()); }
+    } resets;
+    RecordStore table;
+    fill(table, 10, 9);
+    resets.table = &table;
+    table.addObserver(&resets);
+    DataSource ds;
+    ds.bind(&table);
+    std::string why;
+    ASSERT_TRUE(ds.load(files, "day.tbl", &why)) << why;
+    // Emptied first, so that its memory is back before the new table is handed over;
+    // then the new table in one piece.
+    EXPECT_EQ(resets.rowsSeen, (std::vector<int>{0, 3000}));
+    expectSame(fileTable, table);
+
+    // A file whose every byte is there and whose checksum matches, but with a row that
+    // does not fit the columns: refused, and the table not even emptied for a moment.
+    std::string bytes = tablefile::encode(fileTable);
+    bytes[20] = 10;  // the first row claims ten cells
+    ASSERT_TRUE(files.writeAll("bad.tbl", reseal(bytes)));
+    resets.rowsSeen.clear();
+    EXPECT_FALSE(ds.load(files, "bad.tbl", &why));
+    EXPECT_NE(why.find("文件内容无效"), std::string::npos) << why;
+    EXPECT_TRUE(resets.rowsSeen.empty());
+    expectSame(fileTable, table);
 }
 
 TEST(TableFile, FailedLoadLeavesTheTableAsItWas) {
@@ -175,6 +231,9 @@ TEST(TableFile, CorpusFilesAreReadWithoutHarmAndValidOnesLoad) {
         if (entry.path().filename().string().rfind("valid", 0) == 0) {
             EXPECT_TRUE(ok) << entry.path() << ": " << why;
             ++valid;
+        }
+        if (entry.path().filename().string().rfind("bad", 0) == 0) {
+            EXPECT_FALSE(ok) << entry.path() << " is kept as a fault the reader must refuse";
         }
         if (!ok) {
             EXPECT_EQ(into.rowCount(), 0);
