@@ -13,20 +13,14 @@
 #endif
 
 #include "support/harness.h"
+#include "support/process_memory.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr int kRows = 1000000;
 
-long statusKb(const char* key) {
-    std::ifstream f("/proc/self/status");
-    std::string line;
-    while (std::getline(f, line)) {
-        if (line.rfind(key, 0) == 0) return std::stol(line.substr(std::string(key).size()));
-    }
-    return -1;
-}
+using keldrin::test::statusKb;
 
 double seconds(Clock::time_point t0) { return std::chrono::duration<double>(Clock::now() - t0).count(); }
 

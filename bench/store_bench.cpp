@@ -9,20 +9,14 @@
 #include <string>
 
 #include "platform/record_store.h"
+#include "support/process_memory.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr int kRows = 1000000;
 
-long statusKb(const char* key) {
-    std::ifstream f("/proc/self/status");
-    std::string line;
-    while (std::getline(f, line)) {
-        if (line.rfind(key, 0) == 0) return std::stol(line.substr(std::string(key).size()));
-    }
-    return -1;
-}
+using keldrin::test::statusKb;
 
 std::string timeText(int i) {
     char buf[32];

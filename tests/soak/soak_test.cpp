@@ -10,18 +10,12 @@
 
 #include "sim/box.h"
 #include "support/harness.h"
+#include "support/process_memory.h"
 
 namespace keldrin::test {
 namespace {
 
-long residentKb() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
-    }
-    return -1;
-}
+long residentKb() { return statusKb("VmRSS:"); }
 
 struct Soak {
     Harness h;
