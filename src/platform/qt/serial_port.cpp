@@ -18,6 +18,17 @@ void configure(QSerialPort& p, const QString& path, int baud) {
     p.setFlowControl(QSerialPort::NoFlowControl);
 }
 
+// A missing device node fails here, fast, without QSerialPort's lock-file dance. On
+// Windows a port name such as COM3 is no file, so QSerialPort itself decides there.
+bool deviceMayExist(const QString& path) {
+#ifdef Q_OS_WIN
+    Q_UNUSED(path);
+    return true;
+#else
+    return QFileInfo::exists(path);
+#endif
+}
+
 }  // namespace
 
 QtSerialPort::QtSerialPort(QString workDir, QObject* parent)
@@ -36,8 +47,7 @@ bool QtSerialPort::open() {
     }
     if (baud_ <= 0) return false;
     const std::optional<QString> path = portDevicePath(number_, workDir_);
-    // A nonexistent device fails here, without QSerialPort's lock-file dance.
-    if (!path || !QFileInfo::exists(*path)) return false;
+    if (!path || !deviceMayExist(*path)) return false;
     configure(port_, *path, baud_);
     if (!port_.open(QIODevice::ReadWrite)) {
         port_.clearError();
@@ -72,7 +82,7 @@ bool QtSerialPort::canOpen(int n) {
     const std::optional<QString> path = portDevicePath(n, workDir_);
     if (!path) return false;
     if (isOpen() && (n == number_ || *path == openPath_)) return true;
-    if (!QFileInfo::exists(*path)) return false;
+    if (!deviceMayExist(*path)) return false;
     QSerialPort trial;
     configure(trial, *path, baud_ > 0 ? baud_ : 9600);
     if (!trial.open(QIODevice::ReadWrite)) return false;
