@@ -15,9 +15,7 @@ void require(bool ok) {
 
 void streamOne(const std::uint8_t* data, std::size_t size) {
     test::Harness h;
-    h.writeFile("端口号.txt", "3");
-    h.writeFile("波特率.txt", "9600");
-    h.start();
+    h.startConnected();
     h.choose(h.w.组合框3, 0);  // record at 0.1 s while acquiring
     MainWin& w = h.w;
     for (std::size_t i = 0; i + 1 < size; i += 2) {

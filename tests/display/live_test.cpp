@@ -74,9 +74,7 @@ TEST(LiveDisplay, ClockAndCountersWithTheirSuffixes) {
 
 TEST(LiveDisplay, ADecodedReadingReachesItsLabelOnTheNextTick) {
     Harness h;
-    h.writeFile("端口号.txt", "3");
-    h.writeFile("波特率.txt", "9600");
-    h.start();
+    h.startConnected();
     h.w.选择框(2).setChecked(false);  // unticked channels are shown all the same
     h.port.receive({0x00, 0x02, 0x1C, 0x06, 0x00, 0xFF, 0xFC, 0x18, 0x00, 0x00, 0x00, 0x00});
     nextDisplayTick(h);

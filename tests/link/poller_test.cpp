@@ -11,9 +11,7 @@ namespace {
 struct Poller : ::testing::Test {
     Harness h;
     void SetUp() override {
-        h.writeFile("端口号.txt", "3");
-        h.writeFile("波特率.txt", "9600");
-        h.start();
+        h.startConnected();
         ASSERT_TRUE(h.port.isOpen());
         // Settle the tick phase so that each advance of one interval gives one tick.
         h.advance(h.time.nextDue(h.w.时钟2) - h.time.now() - 1);

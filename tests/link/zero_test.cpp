@@ -24,9 +24,7 @@ struct ZeroCommand : ::testing::Test {
     Harness h;
     std::int64_t t0 = 0;
     void SetUp() override {
-        h.writeFile("端口号.txt", "3");
-        h.writeFile("波特率.txt", "9600");
-        h.start();
+        h.startConnected();
         ASSERT_TRUE(h.port.isOpen());
         for (int i = 1; i <= 8; ++i) h.w.选择框(i).setChecked(false);
         h.port.sent.clear();

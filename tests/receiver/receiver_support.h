@@ -16,9 +16,7 @@ using Bytes = std::vector<std::uint8_t>;
 struct Connected : ::testing::Test {
     Harness h;
     void SetUp() override {
-        h.writeFile("端口号.txt", "3");
-        h.writeFile("波特率.txt", "9600");
-        h.start();
+        h.startConnected();
         h.port.sent.clear();
         h.port.events.clear();
     }

@@ -29,9 +29,7 @@ struct Soak {
                 h.port.receiveAt(c.dueMs, std::move(c.bytes));
             }
         };
-        h.writeFile("端口号.txt", "3");
-        h.writeFile("波特率.txt", "9600");
-        h.start();
+        h.startConnected();
         auto record = h.w.时钟5.tick;
         h.w.时钟5.tick = [this, record] {
             if (h.app.acquiring()) ++recordTicks;

@@ -154,6 +154,12 @@ void Harness::start() {
     dispatcher.post([this] { startUpSequence(app); });
 }
 
+void Harness::startConnected() {
+    writeFile("端口号.txt", "3");
+    writeFile("波特率.txt", "9600");
+    start();
+}
+
 void Harness::type(EditBox& e, const std::string& text) {
     dispatcher.post([&e, text] {
         e.userSetText(text);

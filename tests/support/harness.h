@@ -165,6 +165,8 @@ public:
     Harness();
     ~Harness();
     void start();
+    // Starts connected: the receiver box on COM3 (present by default) at 9600 baud.
+    void startConnected();
 
     void click(Button& b) { dispatcher.post([&b] { if (b.clicked) b.clicked(); }); }
     void type(EditBox& e, const std::string& text);
