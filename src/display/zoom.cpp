@@ -24,7 +24,7 @@ void 按钮7_clicked(App& a) { stepZoom(a, +1); }
 void 按钮8_clicked(App& a) { stepZoom(a, -1); }
 
 void loadZoom(App& a) {
-    a.w.数据表格.setZoom(textToInt(a.s.files.readAll(kZoomFile).value_or(std::string())));
+    a.w.数据表格.setZoom(textToInt(a.s.files.readPrefix(kZoomFile, Files::kSettingBytes).value_or(std::string())));
 }
 
 }  // namespace keldrin

@@ -4,6 +4,15 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <algorithm>
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#endif
 
 namespace keldrin {
 
@@ -73,6 +82,63 @@ private:
     QFile file_;
 };
 
+bool refuse(std::string* error, const char* why) {
+    if (error) *error = why;
+    return false;
+}
+
+constexpr const char* kNotRegular = "不是普通文件";
+constexpr const char* kDirectory = "这是一个文件夹，不是文件";
+
+#ifdef Q_OS_UNIX
+bool refuseType(std::string* error, mode_t mode) {
+    if (S_ISDIR(mode)) return refuse(error, kDirectory);
+    if (S_ISFIFO(mode)) return refuse(error, "这是一个管道（FIFO），不是普通文件");
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return refuse(error, "这是一个设备，不是普通文件");
+    return refuse(error, kNotRegular);
+}
+#endif
+
+// Opens path for reading when it is a regular file. The type is looked at before the
+// open, because opening is itself the harm: a FIFO waits for a writer, a serial device
+// changes its modem lines. What was opened is looked at again, and opened without
+// waiting, in case the name was replaced in between. False with nothing in *error when
+// the file is missing or cannot be opened.
+bool openRegular(QFile& f, const QString& path, std::string* error) {
+#ifdef Q_OS_UNIX
+    const QByteArray native = QFile::encodeName(path);
+    struct stat st {};
+    if (::stat(native.constData(), &st) != 0) return false;
+    if (!S_ISREG(st.st_mode)) return refuseType(error, st.st_mode);
+    int fd;
+    do {
+        fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return false;
+    if (::fstat(fd, &st) != 0) {
+        ::close(fd);
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return refuseType(error, st.st_mode);
+    }
+    if (int flags = ::fcntl(fd, F_GETFL); flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    if (!f.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return false;
+    }
+    return true;
+#else
+    const QFileInfo info(path);
+    if (!info.exists()) return false;
+    if (info.isDir()) return refuse(error, kDirectory);
+    if (!info.isFile()) return refuse(error, kNotRegular);
+    f.setFileName(path);
+    return f.open(QIODevice::ReadOnly);
+#endif
+}
+
 }  // namespace
 
 std::string DiskFiles::path(const std::string& name) const {
@@ -80,12 +146,17 @@ std::string DiskFiles::path(const std::string& name) const {
     return QDir(q(base_)).filePath(q(name)).toStdString();
 }
 
-std::optional<std::string> DiskFiles::readAll(const std::string& name) {
-    QFile f(q(path(name)));
-    if (!f.open(QIODevice::ReadOnly)) return std::nullopt;
+std::optional<std::string> DiskFiles::readAll(const std::string& name, std::uint64_t maxBytes, std::string* error) {
+    QFile f;
+    if (!openRegular(f, q(path(name)), error)) return std::nullopt;
+    constexpr const char* kTooLarge = "文件过大";
+    const qint64 size = f.size();
+    if (static_cast<std::uint64_t>(std::max<qint64>(size, 0)) > maxBytes) {
+        refuse(error, kTooLarge);
+        return std::nullopt;
+    }
     // Read straight into the result: a large table file is held once, not twice.
     std::string data;
-    const qint64 size = f.size();
     if (size > 0) {
         data.resize(static_cast<std::size_t>(size));
         qint64 got = 0;
@@ -96,13 +167,39 @@ std::optional<std::string> DiskFiles::readAll(const std::string& name) {
         }
         data.resize(static_cast<std::size_t>(got));
     }
-    // Files whose size is not known up front (pipes, some special files).
+    // Whatever lies past the size found at the open (a file still growing, or one whose
+    // size reads as 0, as under /proc), within the same limit.
     for (char buf[65536];;) {
         qint64 n = f.read(buf, sizeof buf);
         if (n <= 0) break;
+        if (static_cast<std::uint64_t>(n) > maxBytes - data.size()) {
+            refuse(error, kTooLarge);
+            return std::nullopt;
+        }
         data.append(buf, static_cast<std::size_t>(n));
     }
-    if (f.error() != QFileDevice::NoError) return std::nullopt;
+    if (f.error() != QFileDevice::NoError) {
+        if (error) *error = reason(f.error(), f.errorString());
+        return std::nullopt;
+    }
+    return data;
+}
+
+std::optional<std::string> DiskFiles::readPrefix(const std::string& name, std::size_t maxBytes, std::string* error,
+                                                 std::uint64_t* size) {
+    QFile f;
+    if (!openRegular(f, q(path(name)), error)) return std::nullopt;
+    if (size) *size = static_cast<std::uint64_t>(std::max<qint64>(f.size(), 0));
+    std::string data;
+    for (char buf[4096]; data.size() < maxBytes;) {
+        qint64 n = f.read(buf, static_cast<qint64>(std::min(sizeof buf, maxBytes - data.size())));
+        if (n <= 0) break;
+        data.append(buf, static_cast<std::size_t>(n));
+    }
+    if (f.error() != QFileDevice::NoError) {
+        if (error) *error = reason(f.error(), f.errorString());
+        return std::nullopt;
+    }
     return data;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 // Files on disk, by name relative to a base folder (the working directory).
+#include <cstdint>
 #include <string>
 
 #include "platform/services.h"
@@ -11,7 +12,10 @@ public:
     // base: the folder names are resolved against; empty means the working directory.
     explicit DiskFiles(std::string base = {}) : base_(std::move(base)) {}
 
-    std::optional<std::string> readAll(const std::string& name) override;
+    std::optional<std::string> readAll(const std::string& name, std::uint64_t maxBytes = UINT64_MAX,
+                                       std::string* error = nullptr) override;
+    std::optional<std::string> readPrefix(const std::string& name, std::size_t maxBytes, std::string* error = nullptr,
+                                          std::uint64_t* size = nullptr) override;
     bool writeAll(const std::string& name, std::string_view bytes) override;
     bool exists(const std::string& name) override;
     bool remove(const std::string& name) override;

@@ -19,6 +19,7 @@
 #include <climits>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <stdexcept>
 #include <utility>
 
@@ -600,22 +601,39 @@ bool DataSource::load(Files& files, const std::string& name, std::string* error)
         if (error) *error = "数据表未绑定";
         return false;
     }
-    RecordStore loaded;
-    {
-        std::optional<std::string> bytes = files.readAll(name);
-        if (!bytes) {
-            if (error) *error = "无法读取文件（文件不存在或没有权限）";
-            return false;
+    auto unreadable = [error](std::string why) {
+        if (error) *error = why.empty() ? "无法读取文件（文件不存在或没有权限）" : std::move(why);
+        return false;
+    };
+    // Nothing here may end the program: a table too large for memory is refused like
+    // any other bad file, and the old table is let go only once the new one is built.
+    try {
+        RecordStore loaded;
+        {
+            // The header and the size first: a file that cannot be a table, or not one
+            // this program could hold, is refused before any of its bulk is read.
+            std::string why;
+            std::uint64_t size = 0;
+            std::optional<std::string> head = files.readPrefix(name, tablefile::kHeaderSize, &why, &size);
+            if (!head) return unreadable(std::move(why));
+            if (!tablefile::checkHeader(*head, size, error)) return false;
+            std::optional<std::string> bytes = files.readAll(name, tablefile::kMaxFileSize, &why);
+            if (!bytes) return unreadable(std::move(why));
+            // The file's bytes become the new table's, not copied: the old table, the
+            // bytes and a copy of them are never held at once. The old table goes only
+            // once the whole file is known good.
+            if (!tablefile::readOwned(std::move(*bytes), loaded, error,
+                                      [this] { store_->replaceWith(RecordStore{}); })) {
+                return false;
+            }
         }
-        // The file's bytes become the new table's, not copied: the old table, the bytes
-        // and a copy of them are never held at once. The old table goes only once the
-        // whole file is known good.
-        if (!tablefile::readOwned(std::move(*bytes), loaded, error, [this] { store_->replaceWith(RecordStore{}); })) {
-            return false;
-        }
+        store_->replaceWith(std::move(loaded));
+        return true;
+    } catch (const std::bad_alloc&) {
+    } catch (const std::length_error&) {
     }
-    store_->replaceWith(std::move(loaded));
-    return true;
+    if (error) *error = "内存不足，无法读入这么大的数据表";
+    return false;
 }
 
 }  // namespace keldrin

@@ -112,8 +112,22 @@ public:
 class Files {
 public:
     virtual ~Files() = default;
-    // The whole content; nullopt when missing or unreadable.
-    virtual std::optional<std::string> readAll(const std::string& name) = 0;
+    // Only regular files are read. A FIFO would block the program until something
+    // wrote to it, a device may never end and a directory has no content: they are
+    // refused without waiting, with the reason in *error. *error stays as it was when
+    // the file is merely missing or cannot be opened.
+    //
+    // The whole content; nullopt when missing, unreadable, not a regular file or
+    // larger than maxBytes (refused unread when its size shows it).
+    virtual std::optional<std::string> readAll(const std::string& name, std::uint64_t maxBytes = UINT64_MAX,
+                                               std::string* error = nullptr) = 0;
+    // The first maxBytes at most, and nothing past them is read; size, when given, gets
+    // the whole file's size. For a file that should hold a small value but may not, or
+    // to look at a header before committing to the rest.
+    virtual std::optional<std::string> readPrefix(const std::string& name, std::size_t maxBytes,
+                                                  std::string* error = nullptr, std::uint64_t* size = nullptr) = 0;
+    // As much of a settings file as is ever read: they hold one small number as text.
+    static constexpr std::size_t kSettingBytes = 4096;
     // Replaces the whole content; false on failure.
     virtual bool writeAll(const std::string& name, std::string_view bytes) = 0;
     virtual bool exists(const std::string& name) = 0;

@@ -1,5 +1,6 @@
 #include "platform/table_file.h"
 
+#include <algorithm>
 #include <bit>
 #include <climits>
 #include <cstring>
@@ -16,7 +17,6 @@ constexpr std::uint64_t kP3 = 0x165667B19E3779F9ull;
 constexpr std::uint64_t kP4 = 0x85EBCA77C2B2AE63ull;
 constexpr std::uint64_t kP5 = 0x27D4EB2F165667C5ull;
 
-constexpr std::size_t kHeaderSize = 8 + 4 + 4 + 4;
 constexpr std::size_t kTrailerSize = 4 + 8;
 constexpr std::size_t kPiece = 1 << 20;
 // Records that lie apart in the store (rewritten rows) are gathered below this size.
@@ -91,29 +91,16 @@ struct Layout {
 
 // The header, the counts and the checksum checked, without allocating anything.
 bool checkFrame(std::string_view bytes, Layout& out, std::string* error) {
+    if (!checkHeader(bytes.substr(0, kHeaderSize), bytes.size(), error)) return false;
     const std::size_t size = bytes.size();
     const char* data = bytes.data();
-    if (size == 0) return fail(error, "文件为空，不是数据表文件");
-    std::size_t magicPart = std::min(size, kMagic.size());
-    if (bytes.substr(0, magicPart) != kMagic.substr(0, magicPart)) {
-        return fail(error, "不是本程序保存的数据表文件");
-    }
-    if (size < kHeaderSize + kTrailerSize) return fail(error, "文件不完整（可能被截断）");
-    if (getU32(data + 8) != kVersion) return fail(error, "数据表文件的版本不受支持");
     if (bytes.substr(size - kTrailerSize, kEndMarker.size()) != kEndMarker) {
         return fail(error, "文件不完整（可能被截断）或已损坏");
     }
     if (checksum(bytes.substr(0, size - 8)) != getU64(data + size - 8)) {
         return fail(error, "文件已损坏（校验和不符）");
     }
-    const std::uint32_t rows = getU32(data + 12);
-    const std::uint32_t cols = getU32(data + 16);
-    std::string_view records = bytes.substr(kHeaderSize, size - kHeaderSize - kTrailerSize);
-    if (cols > kMaxColumns) return fail(error, "文件内容无效（列数过多）");
-    if (rows > static_cast<std::uint32_t>(INT_MAX) || rows > records.size()) {
-        return fail(error, "文件内容无效（行数与数据不符）");
-    }
-    out = {rows, cols, records};
+    out = {getU32(data + 12), getU32(data + 16), bytes.substr(kHeaderSize, size - kHeaderSize - kTrailerSize)};
     return true;
 }
 
@@ -133,6 +120,29 @@ bool check(std::string_view bytes, Layout& out, std::string* error) {
 }
 
 }  // namespace
+
+bool checkHeader(std::string_view head, std::uint64_t size, std::string* error) {
+    if (size == 0) return fail(error, "文件为空，不是数据表文件");
+    const std::size_t magicPart = std::min(head.size(), kMagic.size());
+    if (head.substr(0, magicPart) != kMagic.substr(0, magicPart)) {
+        return fail(error, "不是本程序保存的数据表文件");
+    }
+    if (size < kHeaderSize + kTrailerSize || head.size() < kHeaderSize) {
+        return fail(error, "文件不完整（可能被截断）");
+    }
+    if (getU32(head.data() + 8) != kVersion) return fail(error, "数据表文件的版本不受支持");
+    if (size > kMaxFileSize) return fail(error, "文件过大（超过4GB），无法作为数据表读入");
+    const std::uint32_t rows = getU32(head.data() + 12);
+    const std::uint32_t cols = getU32(head.data() + 16);
+    const std::uint64_t records = size - kHeaderSize - kTrailerSize;
+    if (cols > kMaxColumns) return fail(error, "文件内容无效（列数过多）");
+    // Every row takes at least one byte; a row of a table without columns exactly one,
+    // and a table without rows has nothing between header and trailer.
+    if (rows > static_cast<std::uint32_t>(INT_MAX) || rows > records || ((cols == 0 || rows == 0) && records != rows)) {
+        return fail(error, "文件内容无效（行数与数据不符）");
+    }
+    return true;
+}
 
 Checksum::Checksum() : lane_{kP1 + kP2, kP2, 0, 0 - kP1} {}
 
@@ -260,8 +270,6 @@ bool read(std::string_view bytes, RecordStore& into, std::string* error, const s
 }
 
 bool readOwned(std::string&& bytes, RecordStore& into, std::string* error, const std::function<void()>& accepted) {
-    // Beyond what one chunk of the store can address the bytes are copied after all.
-    if (bytes.size() > 0xFFFFFFFFu) return read(std::string_view(bytes), into, error, accepted);
     Layout file;
     if (!checkFrame(bytes, file, error)) return false;
     // Taking the bytes over checks every record and indexes the rows in one pass, and

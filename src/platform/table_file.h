@@ -27,6 +27,15 @@ namespace tablefile {
 inline constexpr std::string_view kMagic{"\x89KLDT\r\n\x1A", 8};
 inline constexpr std::string_view kEndMarker{"KEND", 4};
 inline constexpr std::uint32_t kVersion = 2;
+inline constexpr std::size_t kHeaderSize = 8 + 4 + 4 + 4;
+// Larger files are refused unread. The store takes a file's bytes over as one piece,
+// addressed with 32-bit offsets, and no recording comes near it.
+inline constexpr std::uint64_t kMaxFileSize = 0xFFFFFFFFu;
+
+// What can be told from the first kHeaderSize bytes and the file's size alone: that it
+// is this program's table file, of this version, within kMaxFileSize, and with counts
+// its size can hold. Lets a reader refuse a file before reading the bulk of it.
+bool checkHeader(std::string_view head, std::uint64_t size, std::string* error);
 
 // Streams the whole table to sink in pieces; false as soon as sink fails.
 bool write(const RecordStore& table, const std::function<bool(std::string_view)>& sink);
@@ -37,7 +46,7 @@ std::string encode(const RecordStore& table);
 // failure into is left empty and error says why, in Chinese. accepted, when given,
 // runs once the whole file is known good and before the new table is built: the place
 // to let go of the table it will replace, so that the old table, the file's bytes and
-// the new table are never all held at once.
+// the new table are never all held at once. Files beyond kMaxFileSize are refused.
 bool read(std::string_view bytes, RecordStore& into, std::string* error,
           const std::function<void()>& accepted = {});
 // The same, but a file read whole is taken over as the new table's storage instead of

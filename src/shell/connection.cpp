@@ -11,9 +11,10 @@ namespace {
 constexpr std::uint8_t kConnectGreeting[] = {0x5C, 0xA5, 0x00, 0x00};  // 0xA55C, LSB first
 const std::string kConnecting = "Keldrin              加油连接中。。。";
 
-// A settings file holds one decimal integer; missing or empty gives 0.
+// A settings file holds one decimal integer; missing or empty gives 0. Only its start
+// is read, so a huge or endless file cannot hold up start-up.
 int readSetting(App& a, const std::string& name, std::string* text = nullptr) {
-    std::string content = a.s.files.readAll(name).value_or(std::string());
+    std::string content = a.s.files.readPrefix(name, Files::kSettingBytes).value_or(std::string());
     if (text) *text = content;
     return textToInt(content);
 }

@@ -1,5 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <functional>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
+
+#include "platform/table_file.h"
 #include "support/full_disk.h"
 #include "support/harness.h"
 
@@ -92,6 +102,46 @@ TEST_F(Files_, FailuresSayWhyAndLeaveTableAndFilesAlone) {
     h.click(h.w.从文件读按钮);
     EXPECT_EQ(h.boxes.shown.size(), 2u);
     EXPECT_EQ(h.readFile("notes.txt"), "时间,1,2\r\n");
+}
+
+TEST_F(Files_, ReadRefusesFilesThatAreNotTablesItCouldHoldWithoutReadingThemAndKeepsTheTable) {
+    addRow({"t", "1.000"});
+    const std::string saved = tablefile::encode(table());
+    auto sparse = [this](const std::string& name, const std::string& start) {
+        h.writeFile(name, start);
+        QFile f(QString::fromStdString(h.path(name)));
+        return f.open(QIODevice::ReadWrite) && f.resize(qint64{100} << 30);  // 100 GB, none of it on disk
+    };
+    struct Case {
+        std::string name;
+        std::function<bool()> make;  // false: the case cannot be set up here
+        std::string why;
+    };
+    std::vector<Case> cases = {
+        {"zeros.tbl", [&] { return sparse("zeros.tbl", ""); }, "不是本程序保存的数据表文件"},
+        {"padded.tbl", [&] { return sparse("padded.tbl", saved); }, "文件过大（超过4GB），无法作为数据表读入"},
+        {"folder.tbl", [&] { return QDir(h.dir.path()).mkdir("folder.tbl"); }, "这是一个文件夹，不是文件"},
+#ifdef Q_OS_UNIX
+        // Opening it for reading would wait for a writer that never comes.
+        {"pipe.tbl", [&] { return ::mkfifo(h.path("pipe.tbl").c_str(), 0600) == 0; },
+         "这是一个管道（FIFO），不是普通文件"},
+        {"/dev/zero", [] { return QFileInfo::exists("/dev/zero"); }, "这是一个设备，不是普通文件"},
+#endif
+    };
+    for (const Case& c : cases) {
+        if (!c.make()) {
+            ADD_FAILURE() << "could not set up " << c.name;
+            continue;
+        }
+        h.boxes.shown.clear();
+        h.fileDialog.answers = {c.name};
+        h.click(h.w.从文件读按钮);
+        ASSERT_EQ(h.boxes.shown.size(), 1u) << c.name;
+        expectBox(0, "从文件读失败，数据表未改动。\r\n文件路径为：" + c.name + "\r\n原因：" + c.why, Buttons::Ok,
+                  Icon::Critical, "错误");
+        EXPECT_EQ(table().rowCount(), 1) << c.name;
+        EXPECT_EQ(table().cell(1, 2), "1.000") << c.name;
+    }
 }
 
 TEST_F(Files_, ExportOfAnEmptyTableIsTheHeadingLineOnly) {

@@ -181,6 +181,16 @@ TEST(TableFile, FailedLoadLeavesTheTableAsItWas) {
     EXPECT_NE(why.find("不完整"), std::string::npos) << why;
     EXPECT_FALSE(ds.load(files, "missing.tbl", &why));
     EXPECT_FALSE(why.empty());
+    // A table too large for memory: refused like a bad file, the program goes on.
+    struct NoMemory : FullDiskFiles {
+        using FullDiskFiles::FullDiskFiles;
+        std::optional<std::string> readAll(const std::string&, std::uint64_t, std::string*) override {
+            throw std::bad_alloc();
+        }
+    } noMemory(files, 0);
+    files.writeAll("day.tbl", bytes);
+    EXPECT_FALSE(ds.load(noMemory, "day.tbl", &why));
+    EXPECT_EQ(why, "内存不足，无法读入这么大的数据表");
     EXPECT_EQ(table.rowCount(), 4);
     EXPECT_EQ(table.cell(1, 3), "103.5");
     EXPECT_EQ(table.cell(2, 2), "温度 2");

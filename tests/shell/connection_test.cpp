@@ -1,5 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <climits>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
+
 #include "support/harness.h"
 
 namespace keldrin::test {
@@ -34,6 +40,23 @@ TEST(StartUpConnection, BaudTextGoesIntoTheBoxUnchanged) {
     EXPECT_EQ(h.w.编辑框3.text(), " 9600abc");
     EXPECT_EQ(h.port.baudRate(), 9600);
     EXPECT_TRUE(h.port.isOpen());
+}
+
+TEST(StartUpConnection, OnlyTheStartOfASettingsFileIsReadAndAFifoIsNotWaitedFor) {
+    Harness h;
+    h.writeFile("端口号.txt", "3");
+    h.writeFile("波特率.txt", std::string(8 << 20, '9'));
+    h.start();
+    EXPECT_EQ(h.w.编辑框3.text(), std::string(Files::kSettingBytes, '9'));
+    EXPECT_EQ(h.port.baudRate(), INT_MAX);
+#ifdef Q_OS_UNIX
+    Harness fifo;
+    ASSERT_EQ(::mkfifo(fifo.path("波特率.txt").c_str(), 0600), 0);
+    fifo.writeFile("端口号.txt", "3");
+    fifo.start();  // would wait here for a writer
+    EXPECT_EQ(fifo.w.编辑框3.text(), "");
+    EXPECT_EQ(fifo.port.baudRate(), 0);
+#endif
 }
 
 TEST(StartUpConnection, TimerTicksDueDuringTheGreetingWaitRunAfterwards) {

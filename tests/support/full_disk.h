@@ -10,7 +10,13 @@ namespace keldrin::test {
 class FullDiskFiles : public Files {
 public:
     FullDiskFiles(Files& real, std::size_t budget) : real_(real), budget_(budget) {}
-    std::optional<std::string> readAll(const std::string& n) override { return real_.readAll(n); }
+    std::optional<std::string> readAll(const std::string& n, std::uint64_t max, std::string* e) override {
+        return real_.readAll(n, max, e);
+    }
+    std::optional<std::string> readPrefix(const std::string& n, std::size_t max, std::string* e,
+                                          std::uint64_t* size) override {
+        return real_.readPrefix(n, max, e, size);
+    }
     bool writeAll(const std::string& n, std::string_view b) override { return real_.writeAll(n, b); }
     bool exists(const std::string& n) override { return real_.exists(n); }
     bool remove(const std::string& n) override { return real_.remove(n); }
