@@ -51,8 +51,10 @@ float readingOf(int signByte, int magnitude) {
 void takeMeasurement(App& a) {
     const std::vector<std::int32_t>& f = a.g.receiveBuffer;
     if (f[3] != 0x06) {
-        // A shifted window: wait out the rest of the burst, then start afresh.
+        // A shifted window: wait out the rest of the burst, drop it, and start afresh
+        // with the next frame. Noise would otherwise pile up 100 ms per 12 bytes.
         a.pause(100);
+        a.s.port.discardBacklog();
         a.g.receiveBuffer.clear();
         return;
     }

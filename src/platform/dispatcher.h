@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <deque>
 #include <functional>
+#include <vector>
 
 namespace keldrin {
 
@@ -20,24 +21,39 @@ public:
 
 class Dispatcher {
 public:
+    // Identifies a source whose waiting events coalesce (a timer, the serial port).
+    using Key = const void*;
+
     void setPauser(Pauser* p) { pauser_ = p; }
 
-    void enqueue(std::function<void()> event) { queue_.push_back(std::move(event)); }
+    void enqueue(std::function<void()> event) { queue_.push_back({std::move(event), nullptr}); }
+    // Queues event unless one from the same source is still waiting. A timer whose
+    // ticks came due during a pause thus ticks once afterwards, as platform timers do,
+    // instead of once per missed interval.
+    void enqueueOnce(Key source, std::function<void()> event);
     // Runs queued events in order, unless a pause is in progress.
     void drain();
     void post(std::function<void()> event) {
         enqueue(std::move(event));
         drain();
     }
+    void postOnce(Key source, std::function<void()> event) {
+        enqueueOnce(source, std::move(event));
+        drain();
+    }
 
     // Called by handlers: blocks the running handler for ms milliseconds.
     void pause(int ms);
 
-    bool pausing() const { return pausing_ > 0; }
     std::size_t queued() const { return queue_.size(); }
 
 private:
-    std::deque<std::function<void()>> queue_;
+    struct Event {
+        std::function<void()> run;
+        Key source;
+    };
+    std::deque<Event> queue_;
+    std::vector<Key> waiting_;  // sources with an event in queue_: a handful at most
     Pauser* pauser_ = nullptr;
     int pausing_ = 0;
 };

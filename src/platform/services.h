@@ -2,7 +2,9 @@
 // The small interfaces through which the handlers reach the outside world. The Qt
 // adapters implement them for the real program; tests implement them as fakes on a
 // virtual clock.
+#include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -36,25 +38,57 @@ public:
     // service's settings and open state alone.
     virtual bool canOpen(int n) = 0;
 
-    // Received bytes go to handler, one call per byte, through the dispatcher.
+    // Received bytes go to handler, one call per byte, in order, through the dispatcher.
     void connectBytes(Dispatcher& d, std::function<void(int)> handler) {
         dispatcher_ = &d;
         byteHandler_ = std::move(handler);
     }
 
+    // Received bytes wait here until their handler can run. Past this many the oldest
+    // are dropped: line noise at any rate then costs bounded memory and latency.
+    static constexpr std::size_t kBacklogLimit = 4096;
+    std::size_t backlog() const { return backlog_.size(); }
+    // Drops every byte received but not yet handed to the handler (the rest of a
+    // garbled burst); returns how many.
+    std::size_t discardBacklog() {
+        const std::size_t n = backlog_.size();
+        backlog_.clear();
+        discardedBytes_ += n;
+        return n;
+    }
+    // Bytes dropped unseen: by discardBacklog, and past kBacklogLimit.
+    std::uint64_t discardedBytes() const { return discardedBytes_; }
+    std::uint64_t overflowedBytes() const { return overflowedBytes_; }
+
 protected:
     // Implementations call this with every batch of received bytes.
     void deliver(std::span<const std::uint8_t> bytes) {
         if (!dispatcher_ || !byteHandler_) return;
-        for (std::uint8_t b : bytes) {
-            dispatcher_->enqueue([h = &byteHandler_, b] { (*h)(b); });
+        backlog_.insert(backlog_.end(), bytes.begin(), bytes.end());
+        if (backlog_.size() > kBacklogLimit) {
+            const std::size_t over = backlog_.size() - kBacklogLimit;
+            backlog_.erase(backlog_.begin(), backlog_.begin() + static_cast<std::ptrdiff_t>(over));
+            overflowedBytes_ += over;
         }
-        dispatcher_->drain();
+        dispatcher_->postOnce(this, [this] { handBacklogOver(); });
     }
 
 private:
+    // One call per byte. Bytes that arrive while a handler pauses join the backlog and
+    // are handed over in turn when it returns.
+    void handBacklogOver() {
+        while (!backlog_.empty()) {
+            const int b = backlog_.front();
+            backlog_.pop_front();
+            byteHandler_(b);
+        }
+    }
+
     Dispatcher* dispatcher_ = nullptr;
     std::function<void(int)> byteHandler_;
+    std::deque<std::uint8_t> backlog_;
+    std::uint64_t discardedBytes_ = 0;
+    std::uint64_t overflowedBytes_ = 0;
 };
 
 enum class Buttons { Ok, OkCancel };

@@ -131,18 +131,21 @@ TEST(Decoder, AStreamSplitAtAnyPointDecodesAlike) {
     for (std::size_t cut = 0; cut < stream.size(); ++cut) EXPECT_EQ(afterSplit(stream, cut), whole) << "cut at " << cut;
 }
 
-TEST(Decoder, VoidFramePausesThenBytesThatCameMeanwhileFollowInOrder) {
+TEST(Decoder, VoidFramePausesThenDropsWhatCameMeanwhileAndRealigns) {
     Harness h;
     start(h);
     h.g.channelValues[1] = 4.0f;
     const std::int64_t t0 = h.time.now();
-    // A good frame for the same probe arrives 40 ms into the pause.
+    // The rest of a garbled burst arrives 40 ms into the pause: it is dropped, counted.
     h.port.receiveAt(t0 + 40, frame(0, 10, 3, 0x00, 0x00, 0x09));
     h.port.receive(frame(0, 10, 3, 0x00, 0x03, 0xE8, 0x05));
-
     EXPECT_EQ(h.time.now(), t0 + 100);
-    EXPECT_EQ(rx(h), "v1=0.009 silence=0 frames=2 waiting=0 awaiting=0");  // the void frame set nothing
-    EXPECT_EQ(h.w.编辑框接收.text(), "0 A 3 5 0 0 3 E8 0 0 0 0 \r\n0 A 3 6 0 0 0 9 0 0 0 0 \r\n");
+    EXPECT_EQ(rx(h), "v1=4 silence=0 frames=1 waiting=0 awaiting=0");
+    EXPECT_EQ(h.port.discardedBytes(), 12u);
+    EXPECT_EQ(h.w.编辑框接收.text(), "0 A 3 5 0 0 3 E8 0 0 0 0 \r\n");
+    // The next frame starts aligned.
+    h.port.receive(frame(0, 10, 3, 0x00, 0x00, 0x09));
+    EXPECT_EQ(rx(h), "v1=0.009 silence=0 frames=2 waiting=0 awaiting=0");
 }
 
 TEST(Decoder, AwaitedReplyIsCutAtNineAndAWrongHeaderOnlyEndsTheExpectation) {

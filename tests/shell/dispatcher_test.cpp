@@ -6,7 +6,7 @@
 namespace keldrin::test {
 namespace {
 
-TEST(Dispatcher, EventsDueDuringAPauseRunAfterTheHandlerInOrder) {
+TEST(Dispatcher, EventsDueDuringAPauseRunAfterTheHandlerInOrderMissedTicksOnce) {
     Harness h;
     std::vector<std::string> log;
     for (Timer* t : h.w.timers()) t->setInterval(0);
@@ -21,8 +21,10 @@ TEST(Dispatcher, EventsDueDuringAPauseRunAfterTheHandlerInOrder) {
     h.w.时钟1.setInterval(40);
     h.w.时钟1.tick = [&] { log.push_back("tick at " + std::to_string(h.time.now())); };
     h.advance(150);
-    EXPECT_EQ(log, (std::vector<std::string>{"byte 1 at 10", "byte 2 at 110", "tick at 110",
-                                             "byte 3 at 110", "tick at 110", "tick at 120"}));
+    // Received bytes are handed over in one run; the two ticks missed during the
+    // pause come as one, as a platform timer's do.
+    EXPECT_EQ(log, (std::vector<std::string>{"byte 1 at 10", "byte 2 at 110", "byte 3 at 110", "tick at 110",
+                                             "tick at 120"}));
 }
 
 TEST(Dispatcher, EventsRunNestedWhileAHandlerWaitsInAModalBox) {

@@ -54,7 +54,7 @@ void VirtualTime::advanceTo(std::int64_t target) {
         if (timer) {
             timer->due += timer->timer->interval();
             Timer* t = timer->timer;
-            dispatcher_.post([t] { if (t->tick) t->tick(); });
+            dispatcher_.postOnce(t, [t] { if (t->tick) t->tick(); });
         } else {
             std::function<void()> fn = std::move(scheduled_[eventIndex].fn);
             scheduled_.erase(scheduled_.begin() + static_cast<std::ptrdiff_t>(eventIndex));

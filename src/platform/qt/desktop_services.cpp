@@ -6,6 +6,7 @@
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QScreen>
+#include <QWindow>
 
 #include "common/texts.h"
 #include "shell/controls.h"
@@ -15,6 +16,51 @@ namespace keldrin {
 namespace {
 QString q(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
 }  // namespace
+
+namespace {
+
+void blankEmptyTitle(QWidget& window) {
+    QWindow* handle = window.windowHandle();
+    if (window.windowTitle().isEmpty() && handle && handle->title() != QStringLiteral(" ")) {
+        handle->setTitle(QStringLiteral(" "));
+    }
+}
+
+// Qt hands the platform window the widget's empty title again at times of its own
+// choosing (when it makes that window, when it shows it): blank it after each.
+class BlankTitleKeeper : public QObject {
+public:
+    explicit BlankTitleKeeper(QWidget* window) : QObject(window), window_(window) {
+        setObjectName(QStringLiteral("BlankTitleKeeper"));
+        window->installEventFilter(this);
+        watchHandle();
+    }
+    bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() == QEvent::Show || e->type() == QEvent::WinIdChange) watchHandle();
+        return false;
+    }
+
+private:
+    void watchHandle() {
+        QWindow* handle = window_->windowHandle();
+        if (handle && handle != watched_) {
+            watched_ = handle;
+            connect(handle, &QWindow::windowTitleChanged, this, [this] { blankEmptyTitle(*window_); });
+        }
+        blankEmptyTitle(*window_);
+    }
+    QWidget* window_;
+    QPointer<QWindow> watched_;
+};
+
+}  // namespace
+
+void setWindowTitleAsShown(QWidget& window, const QString& title) {
+    window.setWindowTitle(title);
+    const QString keeper = QStringLiteral("BlankTitleKeeper");
+    if (!window.findChild<QObject*>(keeper, Qt::FindDirectChildrenOnly)) new BlankTitleKeeper(&window);
+    blankEmptyTitle(window);
+}
 
 Answer QtMessageBoxes::show(const std::string& text, Buttons buttons, Icon icon, const std::string& title) {
     QMessageBox::Icon qicon = QMessageBox::NoIcon;
@@ -26,7 +72,8 @@ Answer QtMessageBoxes::show(const std::string& text, Buttons buttons, Icon icon,
     }
     const QMessageBox::StandardButtons qbuttons =
         buttons == Buttons::Ok ? QMessageBox::Ok : (QMessageBox::Ok | QMessageBox::Cancel);
-    QMessageBox box(qicon, q(title), q(text), qbuttons, parent_);
+    QMessageBox box(qicon, QString(), q(text), qbuttons, parent_);
+    setWindowTitleAsShown(box, q(title));
     box.setDefaultButton(QMessageBox::Ok);
     if (buttons == Buttons::OkCancel) box.setEscapeButton(QMessageBox::Cancel);
     if (onShown) {
@@ -106,7 +153,7 @@ void QtScheduler::drive(Timer& t) {
     timer->setTimerType(Qt::PreciseTimer);
     Timer* model = &t;
     QObject::connect(timer.get(), &QTimer::timeout, [this, model] {
-        dispatcher_.post([model] {
+        dispatcher_.postOnce(model, [model] {
             if (model->tick) model->tick();
         });
     });
