@@ -55,8 +55,9 @@ void EditBox::appendText(const std::string& piece) {
     else ++cut;
     // Never split a UTF-8 sequence.
     while (cut < text_.size() && (static_cast<unsigned char>(text_[cut]) & 0xC0) == 0x80) ++cut;
+    const std::string removed = text_.substr(0, cut);
     text_.erase(0, cut);
-    notify(Prop::TextTrimmed, {}, cut);
+    notify(Prop::TextTrimmed, removed, cut);
 }
 
 void CheckBox::setChecked(bool on) {

@@ -14,7 +14,7 @@ enum class Kind { Label, Button, EditBox, CheckBox, ComboBox, GroupBox, PictureB
 enum class Prop {
     Text,          // whole text or caption replaced
     TextAppended,  // piece appended at the end (piece given)
-    TextTrimmed,   // first N bytes removed (count given)
+    TextTrimmed,   // the front of the text removed (given, with its byte count)
     Geometry,
     Enabled,
     Visible,
@@ -28,7 +28,8 @@ class Control;
 class ControlObserver {
 public:
     virtual ~ControlObserver() = default;
-    // piece: the appended text for TextAppended; count: bytes removed for TextTrimmed.
+    // piece: the appended text for TextAppended, the removed text for TextTrimmed;
+    // count: bytes removed for TextTrimmed.
     virtual void controlChanged(Control& c, Prop p, const std::string& piece, std::size_t count) = 0;
 };
 

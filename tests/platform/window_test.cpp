@@ -17,8 +17,10 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QWindow>
 #include <QTemporaryDir>
 
+#include "common/echo.h"
 #include "platform/qt/control_binder.h"
 #include "platform/qt/main_window.h"
 #include "platform/qt/program.h"
@@ -34,6 +36,8 @@ protected:
     void start() {
         program.messageBoxes().onShown = [this](QMessageBox& box) {
             boxes.push_back(box.text().toStdString() + "|" + box.windowTitle().toStdString());
+            // What the window system shows: never the application's name for no title.
+            if (box.windowTitle().isEmpty()) EXPECT_EQ(box.windowHandle()->title(), QStringLiteral(" "));
             box.button(QMessageBox::Ok)->click();
         };
         program.start();
@@ -166,24 +170,31 @@ TEST_F(WindowTest, ModelChangesReachTheWidgetsAndOperatorInputReachesTheModel) {
 TEST_F(WindowTest, EchoBoxFollowsAppendsAndTrimsByteForByte) {
     int edits = 0;
     w.编辑框接收.textChanged = [&] { ++edits; };
-    // Multi-byte text and line breaks across several trims of the 64 KiB limit.
-    for (int i = 0; i < 20000; ++i) w.编辑框接收.appendText(i % 7 == 6 ? "中文\n" : std::to_string(i % 256) + " ");
+    // Real frames (each line ends "\r\n", which the widget keeps as one break) and
+    // multi-byte text, across several trims of the 64 KiB limit.
+    const std::vector<std::uint8_t> frame{0x00, 0x0A, 0x03, 0x06, 0x00, 0x00, 0x03, 0xE8, 0x00, 0x00, 0x00, 0x00};
+    for (int i = 0; i < 6000; ++i) {
+        for (std::uint8_t b : frame) w.编辑框接收.appendText(frameEcho(std::span(&b, 1)));
+        w.编辑框接收.appendText(i % 7 == 6 ? "中文\r\n" : "\r\n");
+    }
     EXPECT_LE(w.编辑框接收.text().size(), w.编辑框接收.textLimit());
-    EXPECT_EQ(widget<QPlainTextEdit>("编辑框接收")->toPlainText().toStdString(), w.编辑框接收.text());
+    QString expected = QString::fromStdString(w.编辑框接收.text());
+    expected.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    EXPECT_TRUE(expected.startsWith(QStringLiteral("0 A 3 6 ")));
+    EXPECT_EQ(widget<QPlainTextEdit>("编辑框接收")->toPlainText(), expected);
     w.编辑框接收.setText("");
     EXPECT_TRUE(widget<QPlainTextEdit>("编辑框接收")->toPlainText().isEmpty());
     EXPECT_EQ(edits, 0);
 
-    const QString text = QStringLiteral("a中") + QString::fromUcs4(U"\U0001F600") + QStringLiteral("b");
-    // UTF-8 bytes 0, 1, "a中", + the 4-byte emoji (a surrogate pair), all: UTF-16 units.
-    const std::pair<std::size_t, qsizetype> units[] = {{0, 0}, {1, 1}, {4, 2}, {8, 4}, {100, text.size()}};
-    for (const auto& [bytes, expected] : units) EXPECT_EQ(utf16UnitsForUtf8Bytes(text, bytes), expected) << bytes;
+    EXPECT_EQ(shownLength("a中\r\nb\n"), 5);
+    EXPECT_EQ(shownLength("\U0001F600"), 2);  // a surrogate pair
 }
 
 TEST_F(WindowTest, StartUpWithoutSettingsReportsFailureAndShowsTheEmptyTable) {
     start();
     EXPECT_EQ(boxes, std::vector<std::string>{"连接失败|"});
     EXPECT_EQ(program.window().windowTitle(), QString());
+    EXPECT_EQ(program.window().windowHandle()->title(), QStringLiteral(" "));
     RecordGridView* grid = program.window().grid();
     ASSERT_NE(grid, nullptr);
     EXPECT_EQ(grid->model()->columnCount(), 9);
@@ -232,6 +243,7 @@ TEST_F(WindowTest, PortDialogListsOnlyOpenablePortsAndItsCloseBoxActsLikeConfirm
     program.dialogs().onShown = [&](QDialog& d) {
         EXPECT_EQ(d.geometry(), QRect(50, 50, 446, 215));
         EXPECT_TRUE(d.windowTitle().isEmpty());
+        EXPECT_EQ(d.windowHandle()->title(), QStringLiteral(" "));
         auto* list = d.findChild<QComboBox*>(QStringLiteral("组合框1"));
         auto* confirm = d.findChild<QPushButton*>(QStringLiteral("按钮1"));
         auto* hidden = d.findChild<QLineEdit*>(QStringLiteral("编辑框1"));

@@ -53,24 +53,10 @@ private:
 
 }  // namespace
 
-qsizetype utf16UnitsForUtf8Bytes(QStringView text, std::size_t bytes) {
-    qsizetype i = 0;
-    std::size_t used = 0;
-    while (i < text.size() && used < bytes) {
-        const char16_t u = text[i].unicode();
-        if (u < 0x80) {
-            used += 1;
-        } else if (u < 0x800) {
-            used += 2;
-        } else if (QChar::isHighSurrogate(u) && i + 1 < text.size() && QChar::isLowSurrogate(text[i + 1].unicode())) {
-            used += 4;
-            ++i;
-        } else {
-            used += 3;
-        }
-        ++i;
-    }
-    return i;
+qsizetype shownLength(const std::string& text) {
+    const QString shown = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    // The widget keeps one paragraph break for each "\r\n", "\r" or "\n".
+    return shown.size() - shown.count(QStringLiteral("\r\n"));
 }
 
 ControlBinder::ControlBinder(Dispatcher& d, const Control& root, QWidget* rootWidget,
@@ -273,10 +259,9 @@ void ControlBinder::controlChanged(Control& c, Prop p, const std::string& piece,
             break;
         case Prop::TextTrimmed:
             if (auto* plain = qobject_cast<QPlainTextEdit*>(w)) {
-                const QString all = plain->toPlainText();
                 QTextCursor front(plain->document());
                 front.setPosition(0);
-                front.setPosition(static_cast<int>(utf16UnitsForUtf8Bytes(all, count)), QTextCursor::KeepAnchor);
+                front.setPosition(static_cast<int>(shownLength(piece)), QTextCursor::KeepAnchor);
                 front.removeSelectedText();
             } else {
                 showText(c, w);

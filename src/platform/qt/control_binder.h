@@ -44,7 +44,7 @@ private:
     bool updating_ = false;  // a model change is being shown: not operator input
 };
 
-// UTF-16 units covering the first `bytes` bytes of the UTF-8 form of text.
-qsizetype utf16UnitsForUtf8Bytes(QStringView text, std::size_t bytes);
+// How many characters a text appended to a multi-line box takes there.
+qsizetype shownLength(const std::string& text);
 
 }  // namespace keldrin

@@ -18,6 +18,11 @@ namespace keldrin {
 
 class Timer;
 
+// Sets a window's title. Qt puts the application's name in the title bar of a window
+// whose title is empty; an empty title must look empty there too, so the window
+// system is given a blank one while the widget's own title stays empty.
+void setWindowTitleAsShown(QWidget& window, const QString& title);
+
 class QtMessageBoxes : public MessageBoxes {
 public:
     Answer show(const std::string& text, Buttons buttons, Icon icon, const std::string& title) override;

@@ -4,6 +4,7 @@
 #include <QMenuBar>
 #include <QPainter>
 
+#include "platform/qt/desktop_services.h"
 #include "platform/qt/record_grid.h"
 
 namespace keldrin {
@@ -45,7 +46,7 @@ MainWindow::~MainWindow() {
     binder_.reset();
 }
 
-void MainWindow::titleChanged() { setWindowTitle(q(model_.title())); }
+void MainWindow::titleChanged() { setWindowTitleAsShown(*this, q(model_.title())); }
 
 void MainWindow::buildMenus() {
     for (Menu& menu : model_.menus) {

@@ -4,6 +4,7 @@
 #include <QTimer>
 
 #include "platform/qt/control_binder.h"
+#include "platform/qt/desktop_services.h"
 #include "shell/mainwin.h"
 
 namespace keldrin {
@@ -36,7 +37,7 @@ void QtDialogs::showPortWin(PortWin& dialog) {
     if (dialog.closeRequested()) return;
     PortWinDialog window(dialog, dispatcher_, parent_);
     window.setObjectName(QStringLiteral("PortWin"));
-    window.setWindowTitle(QString::fromStdString(dialog.title()));
+    setWindowTitleAsShown(window, QString::fromStdString(dialog.title()));
     window.setModal(true);
     ControlBinder binder(dispatcher_, dialog.client, &window, dialog.controls());
     // Positions are screen positions of the dialog's client area, like the main window's.
