@@ -1,11 +1,35 @@
 // Keldrin: the window, the serial link and the timers all run on this one thread.
 #include <QApplication>
+#include <QDir>
+#include <QStandardPaths>
+#include <QStringList>
+#include <clocale>
+#include <cstdio>
 
 #include "platform/qt/program.h"
 
+namespace {
+
+// Started from a desktop menu, the working folder is whatever the launcher gives
+// (usually the home folder); the desktop entry asks for a folder of the user's own,
+// so that the settings files and COMn links do not land among the user's files.
+bool useUserFolder() {
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    return !folder.isEmpty() && QDir().mkpath(folder) && QDir::setCurrent(folder);
+}
+
+}  // namespace
+
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
+    // QApplication takes the C library's number format from the environment; every
+    // number this program writes or reads must look the same in every locale.
+    std::setlocale(LC_NUMERIC, "C");
     QApplication::setApplicationName(QStringLiteral("Keldrin"));
+    if (QApplication::arguments().contains(QStringLiteral("--user-folder")) && !useUserFolder()) {
+        std::fprintf(stderr, "keldrin: cannot use the per-user data folder\n");
+        return 1;
+    }
     // Settings files and COMn links are looked for in the current directory.
     keldrin::QtProgram program;
     program.start();

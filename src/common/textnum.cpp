@@ -1,7 +1,7 @@
 #include "common/textnum.h"
 
+#include <charconv>
 #include <cmath>
-#include <cstdlib>
 #include <limits>
 #include <string>
 
@@ -17,6 +17,34 @@ std::string_view trimLeft(std::string_view t) {
     std::size_t i = 0;
     while (i < t.size() && isSpace(t[i])) ++i;
     return t.substr(i);
+}
+
+// Where the first significant digit of digits[.digits][e[sign]digits] stands: above 0
+// for magnitudes of 1 and more, 0 or below for smaller ones (0 for zero itself).
+std::int64_t decimalScale(std::string_view number) {
+    std::size_t i = 0;
+    std::int64_t scale = 0;
+    bool significant = false;
+    for (; i < number.size() && isDigit(number[i]); ++i) {
+        if (number[i] != '0') significant = true;
+        if (significant) ++scale;
+    }
+    if (i < number.size() && number[i] == '.') {
+        for (++i; i < number.size() && isDigit(number[i]); ++i) {
+            if (significant) continue;
+            if (number[i] != '0') significant = true;
+            else --scale;
+        }
+    }
+    if (!significant) return 0;
+    if (i < number.size() && (number[i] == 'e' || number[i] == 'E')) {
+        // The exponent saturates: a million digits of it still says "huge".
+        const std::int64_t e = textToInt64(number.substr(i + 1));
+        if (e > 1'000'000'000) return 1'000'000'000;
+        if (e < -1'000'000'000) return -1'000'000'000;
+        scale += e;
+    }
+    return scale;
 }
 
 }  // namespace
@@ -76,12 +104,18 @@ double textToDouble(std::string_view text) {
         while (j + expDigits < t.size() && isDigit(t[j + expDigits])) ++expDigits;
         if (expDigits > 0) end = j + expDigits;
     }
-    std::string prefix(t.substr(0, end));
-    double v = std::strtod(prefix.c_str(), nullptr);  // overflow gives +-HUGE_VAL
-    if (std::isinf(v)) {
-        return v > 0 ? std::numeric_limits<double>::max() : std::numeric_limits<double>::lowest();
+    // from_chars, not strtod: the C library's locale may want a decimal comma.
+    std::string_view number = t.substr(0, end);
+    const bool negative = number.front() == '-';
+    if (number.front() == '+' || negative) number.remove_prefix(1);
+    double v = 0.0;
+    const std::from_chars_result r = std::from_chars(number.data(), number.data() + number.size(), v);
+    if (r.ec == std::errc::result_out_of_range) {
+        // Too large saturates; too small is zero.
+        if (decimalScale(number) > 0) return negative ? std::numeric_limits<double>::lowest() : std::numeric_limits<double>::max();
+        return negative ? -0.0 : 0.0;
     }
-    return v;
+    return negative ? -v : v;
 }
 
 float textToFloat(std::string_view text) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "support/comma_locale.h"
 #include "support/harness.h"
 
 namespace keldrin::test {
@@ -113,6 +114,40 @@ TEST_F(Acquisition, PollIntervalFollowsEveryEdit) {
     h.type(h.w.间隔时间, "-5");
     EXPECT_EQ(h.w.时钟2.interval(), 0);
     EXPECT_EQ(h.time.nextDue(h.w.时钟2), -1);
+}
+
+// A decimal comma in the user's locale must change no number the program reads or
+// writes: a "1,500" reading would shift every CSV column after it.
+TEST(DecimalCommaLocale, TypedNumbersReadingsRecordsAndExportKeepThePoint) {
+    CommaLocale comma;
+    ASSERT_TRUE(comma.active());
+    Harness h;
+    h.startConnected();
+    h.boxes.shown.clear();
+    for (int i = 1; i <= 8; ++i) h.w.选择框(i).setChecked(i <= 2);
+    h.w.地址(1).setText("10");
+    h.w.地址(2).setText("10.5");  // read to its point, it is not the probe's whole number
+    h.w.信道(1).setText("3");
+    h.w.信道(2).setText("3");
+    h.type(h.w.间隔时间, "2.5e2");
+    EXPECT_EQ(h.w.时钟2.interval(), 250);
+    h.port.receive({0x00, 0x0A, 0x03, 0x06, 0x00, 0x00, 0x05, 0xDC, 0x00, 0x00, 0x00, 0x00});
+    h.advance(50);
+    EXPECT_EQ(h.w.CT(1).text(), "1.500");
+    EXPECT_EQ(h.w.CT(2).text(), "0.000");
+
+    h.w.组合框3.setSelectedIndex(2);  // "1秒"
+    h.w.时钟5.setInterval(1000);
+    h.click(h.w.启动);
+    h.advance(1000);
+    ASSERT_EQ(h.w.通用提供者1.rowCount(), 1);
+    h.fileDialog.answers = {std::string("comma")};
+    h.click(h.w.按钮6);
+    const std::optional<std::string> csv = h.readFile("comma.csv");
+    ASSERT_TRUE(csv.has_value());
+    const std::string row = std::string(h.w.通用提供者1.cell(1, 1)) + ",1.500,0.000,,,,,,,\r\n";
+    ASSERT_GE(csv->size(), row.size());
+    EXPECT_EQ(csv->substr(csv->size() - row.size()), row);
 }
 
 }  // namespace
