@@ -48,12 +48,11 @@ void 按钮4_clicked(App& a) {
     MainWin& w = a.w;
     std::array<std::uint8_t, 9> cmd = {0xC0, 0x00, 0x06, 0x00, 0x00, 0x00, 0x00, 0x00, 0x40};
 
-    // Floor division and a non-negative remainder, i.e. the two bytes of the 16-bit
-    // two's-complement form: a negative address keeps its low bits in both bytes
-    // alike, and 0..65535 gives exactly quotient and remainder by 256.
+    // The quotient by 256 truncated toward zero and the remainder, each cut to its low
+    // 8 bits: 0..65535 gives exactly its two bytes, "-1" gives 00 FF.
     const std::int32_t address = textToInt(w.编辑框5.text());
-    cmd[3] = static_cast<std::uint8_t>((address >> 8) & 0xFF);
-    cmd[4] = static_cast<std::uint8_t>(address & 0xFF);
+    cmd[3] = static_cast<std::uint8_t>((address / 256) & 0xFF);
+    cmd[4] = static_cast<std::uint8_t>((address % 256) & 0xFF);
 
     // An unselected box contributes 0 (selectedValue()).
     cmd[5] = static_cast<std::uint8_t>((w.组合框1.selectedValue() + w.组合框2.selectedValue()) & 0xFF);

@@ -42,8 +42,9 @@ TEST_F(ParameterWrite, AddressAndRateBytes) {
         {"4660", 3, 2, 0x12, 0x34, 0xE7},  // 115200 + 高
         {"70000", 2, 1, 0x11, 0x70, 0xA6},  // low bits of quotient and remainder; 38400 + 中
         {"65535", 0, 0, 0xFF, 0xFF, 0x65},
-        {"-1", -1, -1, 0xFF, 0xFF, 0x00},  // unselected boxes contribute 0
+        {"-1", -1, -1, 0x00, 0xFF, 0x00},  // quotient truncated toward zero; unselected boxes contribute 0
         {"-256", -1, 2, 0xFF, 0x00, 0x07},
+        {"-257", 0, 0, 0xFF, 0xFF, 0x65},
         {"", 0, 0, 0x00, 0x00, 0x65},
     };
     for (const auto& c : cases) {
