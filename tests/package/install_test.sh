@@ -25,4 +25,14 @@ if [ "$rc" -ne 124 ]; then
   echo "the installed keldrin ended early with exit code $rc"
   exit 1
 fi
+# The desktop entry's start: a per-user data folder, made on first start.
+grep -qx 'Exec=keldrin --user-folder' "$work/root/usr/share/applications/keldrin.desktop"
+set +e
+HOME="$work/home" XDG_DATA_HOME= QT_QPA_PLATFORM=offscreen timeout 3 "$work/root/usr/bin/keldrin" --user-folder
+rc=$?
+set -e
+if [ "$rc" -ne 124 ] || [ ! -d "$work/home/.local/share/Keldrin" ]; then
+  echo "the desktop start did not run in its per-user folder (exit code $rc)"
+  exit 1
+fi
 echo "package installs and starts"
