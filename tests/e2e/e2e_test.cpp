@@ -2,6 +2,7 @@
 // QSerialPort, and keldrin-sim on a pseudo-terminal.
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QMessageBox>
 #include <QPushButton>
@@ -13,6 +14,7 @@
 #include "common/textnum.h"
 #include "shell/handlers.h"
 #include "sim_process.h"
+#include "support/process_memory.h"
 
 namespace keldrin::test {
 namespace {
@@ -60,6 +62,17 @@ protected:
         program->dispatcher().post([&b] {
             if (b.enabled()) b.clicked();
         });
+    }
+    // Runs the event loop for about ms; returns its longest single pass.
+    static qint64 longestEventLoopPassMs(int ms) {
+        QElapsedTimer total, pass;
+        qint64 longest = 0;
+        for (total.start(); total.elapsed() < ms;) {
+            pass.start();
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            longest = std::max(longest, pass.elapsed());
+        }
+        return longest;
     }
     bool allReadingsArrived(int channels) {
         for (int i = 1; i <= channels; ++i) {
@@ -123,6 +136,47 @@ TEST_F(EndToEnd, StrayBytesAreOutlivedAndTheStreamRealigns) {
     ASSERT_TRUE(processUntil([&] { return flushes > 0 && g().silenceTicks == 0; }, 20000));
     ASSERT_TRUE(processUntil([&] { return allReadingsArrived(4); }, 10000));
     for (int i = 1; i <= 4; ++i) EXPECT_LT(std::fabs(g().channelValues[static_cast<std::size_t>(i)]), 40.0f);
+}
+
+// Random bytes, as from a box left at another baud rate: clicks still take effect at
+// once, memory stays flat, and readings come back as soon as the noise stops.
+TEST_F(EndToEnd, LineNoiseHoldsUpNoClickGrowsNoMemoryAndReadingsComeBackAfterIt) {
+    const struct {
+        const char* rate;  // bytes per second; 0: as fast as the terminal takes them
+        long growthLimitKb;
+    } cases[] = {{"11520", 5 * 1024}, {"0", 20 * 1024}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.rate);
+        SimProcess sim(dir.path(), {"--noise-after", "1500", "--noise-for", "3000", "--noise-rate", c.rate});
+        ASSERT_TRUE(sim.ok());
+        startProgram();
+        click(w().启动);
+        ASSERT_TRUE(processUntil([&] { return allReadingsArrived(4); }, 10000));
+        auto dropped = [&] { return program->port().discardedBytes() + program->port().overflowedBytes(); };
+        // The operator's clicks are taken between passes of the event loop (none during a
+        // pause): no pass may last long, before or during the noise. Before the backlog
+        // was bounded, one lasted minutes.
+        qint64 longest = 0;
+        for (QElapsedTimer t; t.isValid() ? t.elapsed() < 8000 : (t.start(), true);) {
+            longest = std::max(longest, longestEventLoopPassMs(50));
+            if (dropped() > 1000) break;
+        }
+        ASSERT_GT(dropped(), 1000u);
+        const long rssBefore = statusKb("VmRSS:");
+        for (const char* caption : {"启动", "停止", "启动", "停止"}) {
+            click(w().启动);
+            EXPECT_EQ(w().启动.text(), caption);
+            longest = std::max(longest, longestEventLoopPassMs(300));
+        }
+        EXPECT_LT(longest, 1000);
+        // The noise stops when nothing more is dropped.
+        for (auto last = dropped(); processFor(400), dropped() != last;) last = dropped();
+        EXPECT_LT(statusKb("VmRSS:") - rssBefore, c.growthLimitKb);
+        for (int i = 1; i <= 4; ++i) g().channelValues[static_cast<std::size_t>(i)] = 0.0f;
+        EXPECT_TRUE(processUntil([&] { return allReadingsArrived(4); }, 5000));
+        program.reset();
+        boxes.clear();
+    }
 }
 
 TEST_F(EndToEnd, RecordAtATenthOfASecondThenExportHoldsTheReadings) {

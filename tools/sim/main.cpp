@@ -48,7 +48,11 @@ const char kUsage[] =
     "  --stray P            share of answers preceded by stray bytes\n"
     "  --silent-after MS    answer nothing from then on (SIGUSR1 toggles silence at any time)\n"
     "  --vanish-after MS    close the terminal then, and exit\n"
-    "  --return-after MS    with --vanish-after: come back on a new terminal after MS\n";
+    "  --return-after MS    with --vanish-after: come back on a new terminal after MS\n"
+    "  --noise-after MS     send random bytes from then on (a box left at another baud rate)\n"
+    "  --noise-for MS       for this long (default: without end)\n"
+    "  --noise-rate B       bytes per second (default 11520, the 115200-baud line rate;\n"
+    "                       0: as fast as the terminal takes them)\n";
 
 [[noreturn]] void usage(const char* problem) {
     if (problem) std::fprintf(stderr, "keldrin-sim: %s\n", problem);
@@ -73,7 +77,32 @@ double toShare(const char* text, const char* option) {
     return v;
 }
 
+struct Noise {
+    std::int64_t afterMs = -1;  // -1: none
+    std::int64_t forMs = -1;    // -1: without end
+    std::int64_t rate = 11520;  // bytes per second; 0: as fast as the terminal takes them
+    std::int64_t sent = 0;
+    std::uint64_t state = 0x9E3779B97F4A7C15ull;
+
+    bool on(std::int64_t t) const { return afterMs >= 0 && t >= afterMs && (forMs < 0 || t < afterMs + forMs); }
+    // Random bytes due by t (xorshift: cheap and repeatable).
+    keldrin::sim::Bytes due(std::int64_t t) {
+        std::int64_t n = 4096;
+        if (rate > 0) n = std::min<std::int64_t>((t - afterMs) * rate / 1000 - sent, 4096);
+        keldrin::sim::Bytes out(static_cast<std::size_t>(std::max<std::int64_t>(n, 0)));
+        for (std::uint8_t& b : out) {
+            state ^= state << 13;
+            state ^= state >> 7;
+            state ^= state << 17;
+            b = static_cast<std::uint8_t>(state >> 24);
+        }
+        sent += static_cast<std::int64_t>(out.size());
+        return out;
+    }
+};
+
 struct Settings {
+    Noise noise;
     std::string dir = ".";
     int com = 3;
     bool linkAsked = false;
@@ -96,7 +125,7 @@ Settings parse(int argc, char** argv) {
         static const std::string kValued[] = {"--dir", "--com", "--device", "--probes", "--delay-ms", "--seed",
                                               "--address", "--channel", "--rate", "--drop", "--corrupt", "--split",
                                               "--split-delay-ms", "--stray", "--silent-after", "--vanish-after",
-                                              "--return-after"};
+                                              "--return-after", "--noise-after", "--noise-for", "--noise-rate"};
         if (std::find(std::begin(kValued), std::end(kValued), opt) == std::end(kValued)) {
             usage(("unknown option " + opt).c_str());
         }
@@ -122,6 +151,9 @@ Settings parse(int argc, char** argv) {
         else if (opt == "--silent-after") f.silentAfterMs = toInteger(v, 0, INT64_MAX / 2, o);
         else if (opt == "--vanish-after") f.vanishAfterMs = toInteger(v, 0, INT64_MAX / 2, o);
         else if (opt == "--return-after") f.returnAfterMs = toInteger(v, 0, INT64_MAX / 2, o);
+        else if (opt == "--noise-after") s.noise.afterMs = toInteger(v, 0, INT64_MAX / 4, o);
+        else if (opt == "--noise-for") s.noise.forMs = toInteger(v, 0, INT64_MAX / 4, o);
+        else if (opt == "--noise-rate") s.noise.rate = toInteger(v, 0, 100000000, o);
         else usage(("unknown option " + opt).c_str());
     }
     if (s.device.empty()) s.linkAsked = true;  // a new terminal is useless unless the program can find it
@@ -253,7 +285,8 @@ void writeAll(Line& line, const keldrin::sim::Bytes& bytes) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const Settings settings = parse(argc, argv);
+    Settings settings = parse(argc, argv);
+    Noise& noise = settings.noise;
 
     struct sigaction sa{};
     sa.sa_handler = onStop;
@@ -318,7 +351,12 @@ int main(int argc, char** argv) {
             queue.pop_front();
         }
 
+        const bool noisy = noise.on(t);
+        if (noisy && !line.peerGone) writeAll(line, noise.due(t));
+
         std::int64_t wait = 1000;
+        if (noisy) wait = noise.rate > 0 ? 2 : 0;
+        if (noise.afterMs > t) wait = std::min(wait, noise.afterMs - t);
         if (!queue.empty()) wait = std::min(wait, queue.front().dueMs - t);
         const auto vanishAt = settings.box.faults.vanishAfterMs;
         if (vanishAt >= 0 && t < vanishAt) wait = std::min(wait, vanishAt - t);
