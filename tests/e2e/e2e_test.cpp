@@ -8,6 +8,14 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <cmath>
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
 
 #include "../platform/qt_test_app.h"
 #include "platform/qt/program.h"
@@ -255,6 +263,53 @@ TEST_F(EndToEnd, ReadWriteReadBackThenBindAProbeToTheNewChannel) {
     click(w().启动);
     ASSERT_TRUE(processUntil([&] { return g().channelValues[1] != 0.0f; }, 10000));
     EXPECT_GT(std::fabs(g().channelValues[1]), 1.0f);
+}
+
+// The bytes on the wire, read from the other end of a pseudo-terminal with their times:
+// the ticks that the zero command's pauses hold back must not send polls in a burst.
+TEST_F(EndToEnd, AZeroCommandDuringAcquisitionIsFollowedByOnePollNotABurst) {
+    int master = -1, slave = -1;
+    ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    ASSERT_EQ(::symlink(::ptsname(master), dir.filePath("COM3").toLocal8Bit().constData()), 0);
+    startProgram();
+    ::tcflush(master, TCIOFLUSH);  // the greeting
+    std::atomic<bool> stop{false};
+    std::vector<std::pair<std::chrono::steady_clock::time_point, std::vector<std::uint8_t>>> frames;
+    std::thread reader([&] {
+        std::vector<std::uint8_t> pending;
+        while (!stop) {
+            pollfd p{master, POLLIN, 0};
+            if (::poll(&p, 1, 20) <= 0) continue;
+            std::uint8_t buf[256];
+            const ssize_t n = ::read(master, buf, sizeof buf);
+            for (ssize_t k = 0; k < n; ++k) {
+                pending.push_back(buf[k]);
+                if (pending.size() == 10) frames.emplace_back(std::chrono::steady_clock::now(), std::move(pending)), pending = {};
+            }
+        }
+    });
+    program->dispatcher().post([&] {
+        for (int i = 1; i <= 8; ++i) w().选择框(i).setChecked(i == 1);
+    });
+    click(w().启动);
+    processFor(700);
+    click(w().按钮发送);  // 600 ms of pauses while polling runs
+    processFor(700);
+    stop = true;
+    reader.join();
+    ::close(slave);
+    ::close(master);
+
+    auto zero = std::find_if(frames.begin(), frames.end(), [](const auto& f) { return f.second[3] == 0x06; });
+    ASSERT_NE(zero, frames.end());
+    std::vector<std::chrono::steady_clock::time_point> polls;
+    for (auto f = zero; f != frames.end(); ++f) {
+        if (f->second[3] == 0x03) polls.push_back(f->first);
+    }
+    ASSERT_GE(polls.size(), 2u);
+    for (std::size_t k = 1; k < polls.size(); ++k) {
+        EXPECT_GE(polls[k] - polls[k - 1], std::chrono::milliseconds(50)) << "poll " << k;
+    }
 }
 
 TEST_F(EndToEnd, UnpluggedBoxIsSurvivedAndConnectRestoresPolling) {

@@ -85,5 +85,23 @@ TEST_F(ZeroCommand, LeavesTheReceiveStateAloneAndBytesMeanwhileAreDecodedAfter) 
     EXPECT_EQ(h.w.编辑框2.text(), "2");
 }
 
+TEST_F(ZeroCommand, DuringAcquisitionTheTicksMissedInItsPausesComeOnce) {
+    tick(1, "1", "28");
+    h.click(h.w.启动);
+    h.advance(1000);
+    const std::int64_t silenceBefore = h.g.silenceTicks;
+    h.port.sent.clear();
+    const std::int64_t t1 = h.time.now();
+    h.click(h.w.按钮发送);  // 600 ms of pauses: three poll ticks and six watchdog ticks came due
+    h.advance(1);
+    std::vector<std::int64_t> polls;
+    for (const SentBlock& b : h.port.sent) {
+        if (b.bytes.size() == 10 && b.bytes[3] == 0x03) polls.push_back(b.time);
+    }
+    // One poll when the click is over, not three at once on the radio.
+    EXPECT_EQ(polls, std::vector<std::int64_t>{t1 + 600});
+    EXPECT_EQ(h.g.silenceTicks, silenceBefore + 1);
+}
+
 }  // namespace
 }  // namespace keldrin::test
