@@ -1,17 +1,25 @@
 #pragma once
 // Fuzz targets as plain functions: the libFuzzer entry points call them, and the test
-// suite replays the kept corpora through them.
+// suite replays the kept corpora through them, checks included.
 #include <cstddef>
 #include <cstdint>
 
 namespace keldrin::fuzz {
 
-// The byte-arrival handler fed arbitrary bytes, interleaved with the passing of time
-// (poll, display, watchdog and recording ticks), start/stop clicks, parameter commands,
-// zero and bind clicks and edits of the channel rows.
+// The byte-arrival handler fed arbitrary bytes, now and later (also while a handler
+// pauses), interleaved with the passing of time (poll, display, watchdog and recording
+// ticks), start/stop clicks, parameter commands, zero and bind clicks and edits of the
+// channel rows; what is decoded and what is sent are checked against a model.
 void streamOne(const std::uint8_t* data, std::size_t size);
 
 // Every text-to-number conversion on arbitrary text, with its invariants checked.
 void textToNumberOne(const std::uint8_t* data, std::size_t size);
+
+// The table-file reader, both ways of reading, writing back and edits after reading,
+// against a parse of its own; the store's raw-record intake; the checksum in pieces.
+void tableFileOne(const std::uint8_t* data, std::size_t size);
+
+// The CSV export of a table read from a file or built by edits, read back and compared.
+void csvExportOne(const std::uint8_t* data, std::size_t size);
 
 }  // namespace keldrin::fuzz
