@@ -1,10 +1,6 @@
 # Fuzz targets that drive the program's handlers: the core is compiled again here with
 # coverage instrumentation and the sanitizers, together with the test fakes.
-file(GLOB FUZZ_PROGRAM_SOURCES CONFIGURE_DEPENDS
-  ${PROJECT_SOURCE_DIR}/src/common/*.cpp ${PROJECT_SOURCE_DIR}/src/shell/*.cpp
-  ${PROJECT_SOURCE_DIR}/src/link/*.cpp ${PROJECT_SOURCE_DIR}/src/display/*.cpp
-  ${PROJECT_SOURCE_DIR}/src/receiver/*.cpp ${PROJECT_SOURCE_DIR}/src/records/*.cpp
-  ${PROJECT_SOURCE_DIR}/src/platform/*.cpp
+file(GLOB FUZZ_PROGRAM_SOURCES CONFIGURE_DEPENDS ${KELDRIN_CORE_GLOBS}
   ${PROJECT_SOURCE_DIR}/tests/support/harness.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/targets/*.cpp)
 add_library(keldrin_fuzz_program STATIC ${FUZZ_PROGRAM_SOURCES})

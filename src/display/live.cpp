@@ -4,7 +4,7 @@
 
 #include "common/textnum.h"
 #include "common/texts.h"
-#include "shell/handlers.h"
+#include "display/display.h"
 
 namespace keldrin {
 

@@ -2,7 +2,7 @@
 #include <string>
 
 #include "common/textnum.h"
-#include "shell/handlers.h"
+#include "display/display.h"
 
 namespace keldrin {
 

@@ -6,7 +6,8 @@
 
 #include "common/echo.h"
 #include "common/textnum.h"
-#include "shell/handlers.h"
+#include "link/link.h"
+#include "shell/shell.h"
 
 namespace keldrin {
 

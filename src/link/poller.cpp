@@ -5,7 +5,7 @@
 
 #include "common/echo.h"
 #include "common/textnum.h"
-#include "shell/handlers.h"
+#include "link/link.h"
 
 namespace keldrin {
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/services.h"
+#include "core/services.h"
 
 namespace keldrin {
 

@@ -6,10 +6,11 @@
 #include <cstdint>
 #include <span>
 
-#include "common/crc.h"
+#include "protocol/crc.h"
 #include "common/echo.h"
 #include "common/textnum.h"
-#include "shell/handlers.h"
+#include "receiver/receiver.h"
+#include "shell/shell.h"
 
 namespace keldrin {
 

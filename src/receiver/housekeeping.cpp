@@ -6,7 +6,7 @@
 #include <string>
 
 #include "common/textnum.h"
-#include "shell/handlers.h"
+#include "receiver/receiver.h"
 
 namespace keldrin {
 

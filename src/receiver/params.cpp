@@ -7,7 +7,8 @@
 
 #include "common/echo.h"
 #include "common/textnum.h"
-#include "shell/handlers.h"
+#include "receiver/receiver.h"
+#include "shell/shell.h"
 
 namespace keldrin {
 
@@ -24,15 +25,6 @@ void expectParameterReply(App& a) {
 }
 
 }  // namespace
-
-void reopenPort(App& a, int baud) {
-    a.s.port.setBaudRate(baud);
-    a.pause(100);
-    a.s.port.close();
-    a.pause(100);
-    a.s.port.open();  // the outcome is not examined
-    a.pause(100);
-}
 
 void 按钮3_clicked(App& a) {
     reopenPort(a, kConfigBaud);

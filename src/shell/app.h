@@ -1,7 +1,7 @@
 #pragma once
 // What every handler works on: the program-wide variables, the window model and the
 // services. Passed by reference; there are no singletons.
-#include "platform/services.h"
+#include "core/services.h"
 #include "shell/globals.h"
 #include "shell/mainwin.h"
 

@@ -2,7 +2,7 @@
 #include <string>
 
 #include "common/textnum.h"
-#include "shell/handlers.h"
+#include "shell/shell.h"
 
 namespace keldrin {
 
@@ -78,5 +78,14 @@ void PortWin_组合框1_itemChosen(App& a, PortWin& d) {
 }
 
 void PortWin_按钮1_clicked(App&, PortWin& d) { d.close(); }
+
+void reopenPort(App& a, int baud) {
+    a.s.port.setBaudRate(baud);
+    a.pause(100);
+    a.s.port.close();
+    a.pause(100);
+    a.s.port.open();  // the outcome is not examined
+    a.pause(100);
+}
 
 }  // namespace keldrin

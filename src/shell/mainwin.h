@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/record_store.h"
+#include "records/record_store.h"
 #include "shell/controls.h"
 
 namespace keldrin {

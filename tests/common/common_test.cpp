@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "common/crc.h"
+#include "protocol/crc.h"
 #include "common/echo.h"
 #include "common/textnum.h"
 #include "common/texts.h"

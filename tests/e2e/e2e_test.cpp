@@ -20,7 +20,7 @@
 #include "../platform/qt_test_app.h"
 #include "platform/qt/program.h"
 #include "common/textnum.h"
-#include "shell/handlers.h"
+#include "program/program.h"
 #include "sim_process.h"
 #include "support/process_memory.h"
 

@@ -3,7 +3,7 @@
 #include <string>
 #include <tuple>
 
-#include "common/crc.h"
+#include "protocol/crc.h"
 #include "common/echo.h"
 #include "receiver/receiver_support.h"
 

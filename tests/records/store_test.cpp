@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/record_store.h"
+#include "records/record_store.h"
 
 namespace keldrin {
 namespace {

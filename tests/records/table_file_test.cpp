@@ -8,8 +8,8 @@
 
 #include "platform/disk_files.h"
 #include "support/full_disk.h"
-#include "platform/record_store.h"
-#include "platform/table_file.h"
+#include "records/record_store.h"
+#include "records/table_file.h"
 
 namespace keldrin {
 namespace {

@@ -2,7 +2,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/services.h"
+#include "core/services.h"
 
 namespace keldrin::test {
 

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "platform/disk_files.h"
-#include "platform/services.h"
-#include "shell/handlers.h"
+#include "core/services.h"
+#include "program/program.h"
 
 namespace keldrin::test {
 

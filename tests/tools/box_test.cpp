@@ -7,7 +7,7 @@
 #include <set>
 #include <tuple>
 
-#include "common/crc.h"
+#include "protocol/crc.h"
 #include "sim/box.h"
 
 namespace {

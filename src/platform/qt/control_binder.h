@@ -8,7 +8,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "platform/dispatcher.h"
+#include "core/dispatcher.h"
 #include "shell/controls.h"
 
 namespace keldrin {

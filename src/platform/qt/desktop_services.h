@@ -10,7 +10,7 @@
 #include <memory>
 #include <vector>
 
-#include "platform/services.h"
+#include "core/services.h"
 
 class QMessageBox;
 

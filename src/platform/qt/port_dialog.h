@@ -4,7 +4,7 @@
 #include <QWidget>
 #include <functional>
 
-#include "platform/services.h"
+#include "core/services.h"
 
 class QDialog;
 

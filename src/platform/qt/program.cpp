@@ -5,7 +5,7 @@
 #include <QFontDatabase>
 
 #include "platform/qt/main_window.h"
-#include "shell/handlers.h"
+#include "program/program.h"
 
 namespace keldrin {
 

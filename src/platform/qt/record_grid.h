@@ -5,7 +5,7 @@
 #include <QStyledItemDelegate>
 #include <QTableView>
 
-#include "platform/record_store.h"
+#include "records/record_store.h"
 
 namespace keldrin {
 

@@ -6,7 +6,7 @@
 #include <QString>
 #include <functional>
 
-#include "platform/services.h"
+#include "core/services.h"
 
 namespace keldrin {
 

@@ -1,4 +1,4 @@
-#include "shell/handlers.h"
+#include "program/program.h"
 
 namespace keldrin {
 

@@ -13,7 +13,7 @@
 //
 // Rows read from a table file arrive as whole records, checked on the way in; a file
 // read whole becomes a chunk of its own instead of being copied.
-#include "platform/record_store.h"
+#include "records/record_store.h"
 
 #include <algorithm>
 #include <climits>
@@ -23,8 +23,8 @@
 #include <stdexcept>
 #include <utility>
 
-#include "platform/services.h"
-#include "platform/table_file.h"
+#include "core/services.h"
+#include "records/table_file.h"
 
 namespace keldrin {
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/dispatcher.h"
+#include "core/dispatcher.h"
 
 namespace keldrin {
 

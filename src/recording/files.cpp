@@ -5,8 +5,8 @@
 #include <cstring>
 #include <memory>
 
-#include "platform/record_store.h"
-#include "shell/handlers.h"
+#include "records/record_store.h"
+#include "recording/recording.h"
 
 namespace keldrin {
 

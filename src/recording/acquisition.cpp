@@ -1,7 +1,7 @@
 // Acquisition control and recording: the start/stop toggle, the recorder, the periodic
 // emptying of the receive echo, the poll interval and clearing the record table.
 #include "common/textnum.h"
-#include "shell/handlers.h"
+#include "recording/recording.h"
 
 namespace keldrin {
 

@@ -1,4 +1,4 @@
-#include "platform/dispatcher.h"
+#include "core/dispatcher.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "common/crc.h"
+#include "protocol/crc.h"
 
 namespace keldrin {
 

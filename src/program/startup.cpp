@@ -1,7 +1,7 @@
-// Start-up, select all/none, clearing the echo.
+// The start-up sequence: poll template, connection, record table, screen, zoom.
 #include <string>
 
-#include "shell/handlers.h"
+#include "program/program.h"
 
 namespace keldrin {
 
@@ -17,20 +17,6 @@ void startUpSequence(App& a) {
     w.屏幕宽度.setText(std::to_string(a.s.screen.width()));
     w.屏幕高度.setText(std::to_string(a.s.screen.height()));
     loadZoom(a);
-}
-
-void 按钮1_clicked(App& a) {
-    for (int i = 1; i <= 8; ++i) a.w.选择框(i).setChecked(true);
-}
-
-void 按钮2_clicked(App& a) {
-    for (int i = 1; i <= 8; ++i) a.w.选择框(i).setChecked(false);
-}
-
-void 按钮清空_clicked(App& a) {
-    a.w.编辑框接收.setText("");
-    a.g.sentFrameCount = 0;
-    a.g.receivedFrameCount = 0;
 }
 
 }  // namespace keldrin

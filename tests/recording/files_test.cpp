@@ -9,7 +9,7 @@
 #include <sys/stat.h>
 #endif
 
-#include "platform/table_file.h"
+#include "records/table_file.h"
 #include "support/full_disk.h"
 #include "support/harness.h"
 

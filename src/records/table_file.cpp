@@ -1,11 +1,11 @@
-#include "platform/table_file.h"
+#include "records/table_file.h"
 
 #include <algorithm>
 #include <bit>
 #include <climits>
 #include <cstring>
 
-#include "platform/record_store.h"
+#include "records/record_store.h"
 
 namespace keldrin::tablefile {
 
