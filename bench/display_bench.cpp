@@ -2,7 +2,7 @@
 // 50 ms the timer allows it.
 #include <benchmark/benchmark.h>
 
-#include "shell/handlers.h"
+#include "program/program.h"
 #include "support/harness.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "shell/handlers.h"
+#include "program/program.h"
 #include "support/harness.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <fstream>
 #include <string>
 
-#include "platform/record_store.h"
+#include "records/record_store.h"
 #include "support/process_memory.h"
 
 namespace {

@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/record_store.h"
-#include "platform/table_file.h"
+#include "records/record_store.h"
+#include "records/table_file.h"
 
 int main() {
     constexpr std::size_t kSize = 64 * 1024;

@@ -17,8 +17,8 @@
 #include <string>
 #include <string_view>
 
-#include "platform/record_store.h"
-#include "platform/table_file.h"
+#include "records/record_store.h"
+#include "records/table_file.h"
 #include "support/harness.h"
 #include "targets/targets.h"
 

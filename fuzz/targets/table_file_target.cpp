@@ -12,8 +12,8 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/record_store.h"
-#include "platform/table_file.h"
+#include "records/record_store.h"
+#include "records/table_file.h"
 #include "targets/targets.h"
 
 namespace keldrin::fuzz {

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <numbers>
 
-#include "common/crc.h"
+#include "protocol/crc.h"
 
 namespace keldrin::sim {
 
