@@ -13,4 +13,24 @@ void startUpSequence(App& a);
 // Connects every event of the window to its handler.
 void wireEvents(App& a);
 
+// The whole program over the services it is given: the program-wide variables and the
+// window model wired to their handlers. The Qt program, the tests and the benchmarks
+// all assemble it this way; only the services differ. Whoever runs it drives the
+// window's timers (w.timers()).
+class Program {
+public:
+    explicit Program(Services& services) : app{g, w, services} { wireEvents(app); }
+    Program(const Program&) = delete;
+    Program& operator=(const Program&) = delete;
+
+    // Runs the start-up sequence as the first event.
+    void start() {
+        app.s.dispatcher.post([this] { startUpSequence(app); });
+    }
+
+    Globals g;
+    MainWin w;
+    App app;
+};
+
 }  // namespace keldrin

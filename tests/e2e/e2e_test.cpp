@@ -4,6 +4,7 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -27,16 +28,6 @@
 namespace keldrin::test {
 namespace {
 
-// The file dialog the operator would answer: always the given name.
-class ChosenFile : public FileDialog {
-public:
-    explicit ChosenFile(std::string name) : name_(std::move(name)) {}
-    std::optional<std::string> choose(DialogMode, const std::string&) override { return name_; }
-
-private:
-    std::string name_;
-};
-
 class EndToEnd : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -54,10 +45,6 @@ protected:
 
     void startProgram() {
         program = std::make_unique<QtProgram>(dir.path());
-        program->messageBoxes().onShown = [this](QMessageBox& box) {
-            boxes.push_back(box.text().toStdString());
-            box.button(QMessageBox::Ok)->click();
-        };
         program->start();
         ASSERT_TRUE(processUntil([&] { return w().title() == "Keldrin3.0              已连接COM3"; }))
             << w().title();
@@ -92,6 +79,17 @@ protected:
     QTemporaryDir dir;
     std::unique_ptr<QtProgram> program;
     std::vector<std::string> boxes;
+    QString fileToChoose;  // what the operator picks in a file dialog
+    // The operator: OK to every message box, fileToChoose in every file dialog.
+    ModalAnswerer answerer{[this](QWidget& modal) {
+        if (auto* box = qobject_cast<QMessageBox*>(&modal)) {
+            boxes.push_back(box->text().toStdString());
+            box->button(QMessageBox::Ok)->click();
+        } else if (auto* files = qobject_cast<QFileDialog*>(&modal)) {
+            files->selectFile(fileToChoose);
+            QMetaObject::invokeMethod(files, "accept");
+        }
+    }};
 };
 
 TEST_F(EndToEnd, StartPollsTheTickedProbesInRotationAndShowsTheirReadings) {
@@ -200,12 +198,8 @@ TEST_F(EndToEnd, RecordAtATenthOfASecondThenExportHoldsTheReadings) {
     ASSERT_TRUE(processUntil([&] { return w().启动.text() == "启动"; }));
     int rows = w().通用提供者1.rowCount();
 
-    ChosenFile chosen(dir.filePath("day").toStdString());
-    Services& real = program->app().s;
-    Services services{real.port, real.boxes, chosen, real.clock, real.beeper, real.screen,
-                      real.files, real.dialogs, real.dispatcher};
-    App exporting{g(), w(), services};
-    program->dispatcher().post([&] { 按钮6_clicked(exporting); });
+    fileToChoose = dir.filePath("day");
+    click(w().按钮6);
     ASSERT_TRUE(processUntil([&] { return QFile::exists(dir.filePath("day.csv")); }));
     QFile csv(dir.filePath("day.csv"));
     ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
@@ -320,15 +314,15 @@ TEST_F(EndToEnd, UnpluggedBoxIsSurvivedAndConnectRestoresPolling) {
     click(w().启动);
     ASSERT_TRUE(processUntil([&] { return allReadingsArrived(4); }, 10000));
 
-    ASSERT_TRUE(processUntil([&] { return program->port().deviceLostCount() == 1; }, 10000));
-    EXPECT_FALSE(program->port().isOpen());
-    const int errorsWhenLost = program->port().errorReports();
+    SerialErrorCount errors(program->port());
+    ASSERT_TRUE(processUntil([&] { return !program->port().isOpen(); }, 10000));
+    const int errorsWhenLost = errors.count();
     // The program goes on: the watchdog counts the silence and the alarm would sound.
     ASSERT_TRUE(processUntil([&] { return g().silenceTicks > 2; }, 10000));
     EXPECT_GE(textToInt(w().编辑框7.text()), 2);
     // A closed port raises no further errors: nothing spins.
     processFor(300);
-    EXPECT_LE(program->port().errorReports() - errorsWhenLost, 2);
+    EXPECT_LE(errors.count() - errorsWhenLost, 2);
     EXPECT_TRUE(boxes.empty());  // nothing on the link is reported
 
     // The box is back when it prints its new terminal (the kernel may reuse the name).

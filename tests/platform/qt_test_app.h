@@ -3,6 +3,10 @@
 // let real events arrive without asserting on how long they take.
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QPointer>
+#include <QSerialPort>
+#include <QTimer>
+#include <QWidget>
 #include <functional>
 
 namespace keldrin::test {
@@ -29,6 +33,44 @@ inline bool processUntil(const std::function<bool()>& cond, int limitMs = 3000) 
     }
     return true;
 }
+
+// Answers every modal box or dialog as the operator would, once it is on screen: the
+// answer runs for each new modal widget, from the event loop that shows it.
+class ModalAnswerer {
+public:
+    explicit ModalAnswerer(std::function<void(QWidget&)> answer) : answer_(std::move(answer)) {
+        qtApp();  // the timer needs the application
+        QObject::connect(&poll_, &QTimer::timeout, [this] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (!modal || modal == last_ || !modal->isVisible()) return;
+            last_ = modal;
+            answer_(*modal);
+        });
+        poll_.start(1);
+    }
+    void answerWith(std::function<void(QWidget&)> answer) { answer_ = std::move(answer); }
+
+private:
+    std::function<void(QWidget&)> answer_;
+    QPointer<QWidget> last_;
+    QTimer poll_;
+};
+
+// Every error QSerialPort reports on the port a QObject holds.
+class SerialErrorCount {
+public:
+    explicit SerialErrorCount(QObject& holder) {
+        if (auto* port = holder.findChild<QSerialPort*>()) {
+            QObject::connect(port, &QSerialPort::errorOccurred, [this](QSerialPort::SerialPortError e) {
+                if (e != QSerialPort::NoError) ++count_;
+            });
+        }
+    }
+    int count() const { return count_; }
+
+private:
+    int count_ = 0;
+};
 
 // Processes events for about ms milliseconds.
 inline void processFor(int ms) {

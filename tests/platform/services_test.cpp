@@ -70,11 +70,12 @@ TEST(QtMessageBoxes, ShowsTextButtonsIconAndTitleAndReturnsTheAnswer) {
     qtApp();
     QtMessageBoxes boxes;
     std::vector<std::string> seen;
-    boxes.onShown = [&](QMessageBox& box) {
+    ModalAnswerer answerer([&](QWidget& modal) {
+        auto& box = static_cast<QMessageBox&>(modal);
         seen.push_back(box.text().toStdString() + "|" + box.windowTitle().toStdString() + "|" +
                        std::to_string(box.icon()) + "|" + std::to_string(box.button(QMessageBox::Cancel) != nullptr));
         box.button(seen.size() == 1 ? QMessageBox::Cancel : QMessageBox::Ok)->click();
-    };
+    });
     EXPECT_EQ(boxes.show("确定清空？", Buttons::OkCancel, Icon::Warning, ""), Answer::Cancel);
     EXPECT_EQ(boxes.show("保存成功", Buttons::Ok, Icon::Information, "提示"), Answer::Ok);
     EXPECT_EQ(seen, (std::vector<std::string>{"确定清空？||" + std::to_string(QMessageBox::Warning) + "|1",

@@ -34,12 +34,14 @@ class WindowTest : public ::testing::Test {
 protected:
     // Starts the program answering every message box with OK, recording text and title.
     void start() {
-        program.messageBoxes().onShown = [this](QMessageBox& box) {
-            boxes.push_back(box.text().toStdString() + "|" + box.windowTitle().toStdString());
+        answerer.answerWith([this](QWidget& modal) {
+            auto* box = qobject_cast<QMessageBox*>(&modal);
+            ASSERT_NE(box, nullptr);
+            boxes.push_back(box->text().toStdString() + "|" + box->windowTitle().toStdString());
             // What the window system shows: never the application's name for no title.
-            if (box.windowTitle().isEmpty()) EXPECT_EQ(box.windowHandle()->title(), QStringLiteral(" "));
-            box.button(QMessageBox::Ok)->click();
-        };
+            if (box->windowTitle().isEmpty()) EXPECT_EQ(box->windowHandle()->title(), QStringLiteral(" "));
+            box->button(QMessageBox::Ok)->click();
+        });
         program.start();
         QCoreApplication::processEvents();
     }
@@ -54,6 +56,7 @@ protected:
     QtProgram program{dir.path()};
     MainWin& w = program.model();
     std::vector<std::string> boxes;
+    ModalAnswerer answerer{[](QWidget&) {}};
 };
 
 const char* qtClass(const Control& c) {
@@ -240,7 +243,7 @@ TEST_F(WindowTest, GridColumnsLieUnderTheHeadingBoxesAndTheNewestRowStaysInView)
 TEST_F(WindowTest, PortDialogListsOnlyOpenablePortsAndItsCloseBoxActsLikeConfirm) {
     start();
     std::vector<QRect> places;
-    program.dialogs().onShown = [&](QDialog& d) {
+    answerer.answerWith([&](QWidget& d) {
         EXPECT_EQ(d.geometry(), QRect(50, 50, 446, 215));
         EXPECT_TRUE(d.windowTitle().isEmpty());
         EXPECT_EQ(d.windowHandle()->title(), QStringLiteral(" "));
@@ -252,13 +255,13 @@ TEST_F(WindowTest, PortDialogListsOnlyOpenablePortsAndItsCloseBoxActsLikeConfirm
         EXPECT_TRUE(hidden->isHidden());
         EXPECT_EQ(confirm->text(), QStringLiteral("确认"));
         places.push_back(list->geometry());
-        d.reject();  // the close box
-    };
+        static_cast<QDialog&>(d).reject();  // the close box
+    });
     action("端口设置")->trigger();
     EXPECT_EQ(places, std::vector<QRect>{QRect(88, 56, 264, 20)});
     EXPECT_EQ(program.port().portNumber(), 0);  // the scan left 端口1 alone
 
-    program.dialogs().onShown = [](QDialog& d) { d.findChild<QPushButton*>(QStringLiteral("按钮1"))->click(); };
+    answerer.answerWith([](QWidget& d) { d.findChild<QPushButton*>(QStringLiteral("按钮1"))->click(); });
     action("端口设置")->trigger();  // returns once closed
 }
 

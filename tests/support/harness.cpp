@@ -143,16 +143,13 @@ void FakeDialogs::showPortWin(PortWin& d) {
 Harness::Harness() {
     dispatcher.setPauser(&time);
     for (Timer* t : w.timers()) time.watch(*t);
-    wireEvents(app);
 }
 
 Harness::~Harness() {
     for (Timer* t : w.timers()) t->intervalChanged = nullptr;
 }
 
-void Harness::start() {
-    dispatcher.post([this] { startUpSequence(app); });
-}
+void Harness::start() { program.start(); }
 
 void Harness::startConnected() {
     writeFile("端口号.txt", "3");

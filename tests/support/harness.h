@@ -190,9 +190,10 @@ public:
     DiskFiles files{dir.path().toStdString()};
     FakeDialogs dialogs;
     Services services{port, boxes, fileDialog, clock, beeper, screen, files, dialogs, dispatcher};
-    Globals g;
-    MainWin w;
-    App app{g, w, services};
+    Program program{services};
+    Globals& g = program.g;
+    MainWin& w = program.w;
+    App& app = program.app;
 };
 
 }  // namespace keldrin::test

@@ -76,9 +76,6 @@ Answer QtMessageBoxes::show(const std::string& text, Buttons buttons, Icon icon,
     setWindowTitleAsShown(box, q(title));
     box.setDefaultButton(QMessageBox::Ok);
     if (buttons == Buttons::OkCancel) box.setEscapeButton(QMessageBox::Cancel);
-    if (onShown) {
-        QTimer::singleShot(0, &box, [this, &box] { onShown(box); });
-    }
     const int result = box.exec();
     return result == QMessageBox::Ok ? Answer::Ok : (buttons == Buttons::Ok ? Answer::Ok : Answer::Cancel);
 }

@@ -27,8 +27,6 @@ class QtMessageBoxes : public MessageBoxes {
 public:
     Answer show(const std::string& text, Buttons buttons, Icon icon, const std::string& title) override;
     void setParent(QWidget* parent) { parent_ = parent; }
-    // Called once the box is on screen (automation and tests answer it from here).
-    std::function<void(QMessageBox&)> onShown;
 
 private:
     QPointer<QWidget> parent_;

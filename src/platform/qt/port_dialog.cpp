@@ -49,7 +49,6 @@ void QtDialogs::showPortWin(PortWin& dialog) {
         if (previous) previous();
         window.accept();
     };
-    if (onShown) QTimer::singleShot(0, &window, [this, &window] { onShown(window); });
     window.exec();
     dialog.onClose = previous;
 }

@@ -15,8 +15,6 @@ public:
     explicit QtDialogs(Dispatcher& d) : dispatcher_(d) {}
     void setParent(QWidget* parent) { parent_ = parent; }
     void showPortWin(PortWin& dialog) override;
-    // Called once the dialog is on screen (automation and tests drive it from here).
-    std::function<void(QDialog&)> onShown;
 
 private:
     Dispatcher& dispatcher_;

@@ -5,7 +5,6 @@
 #include <QFontDatabase>
 
 #include "platform/qt/main_window.h"
-#include "program/program.h"
 
 namespace keldrin {
 
@@ -20,8 +19,7 @@ QtProgram::QtProgram(const QString& workDir)
       files_(workDir.isEmpty() ? std::string() : workDir.toStdString()) {
     useCjkFont();
     dispatcher_.setPauser(&pauser_);
-    wireEvents(app_);
-    window_ = std::make_unique<MainWindow>(w_, dispatcher_);
+    window_ = std::make_unique<MainWindow>(program_.w, dispatcher_);
     boxes_.setParent(window_.get());
     fileDialog_.setParent(window_.get());
     dialogs_.setParent(window_.get());
@@ -36,8 +34,8 @@ void QtProgram::start() {
     window_->show();
     // Timers with an interval above 0 run from the window's creation, so ticks also
     // arrive while the start-up sequence waits in a message box.
-    for (Timer* t : w_.timers()) scheduler_.drive(*t);
-    dispatcher_.post([this] { startUpSequence(app_); });
+    for (Timer* t : program_.w.timers()) scheduler_.drive(*t);
+    program_.start();
 }
 
 QWidget* QtProgram::widget(const std::string& name) const { return window_->widget(name); }

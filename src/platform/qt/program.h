@@ -9,7 +9,7 @@
 #include "platform/qt/desktop_services.h"
 #include "platform/qt/port_dialog.h"
 #include "platform/qt/serial_port.h"
-#include "shell/app.h"
+#include "program/program.h"
 
 class QWidget;
 
@@ -29,14 +29,11 @@ public:
     // Shows the window, starts the timers and runs the start-up sequence.
     void start();
 
-    MainWin& model() { return w_; }
-    Globals& globals() { return g_; }
-    App& app() { return app_; }
+    MainWin& model() { return program_.w; }
+    Globals& globals() { return program_.g; }
+    App& app() { return program_.app; }
     Dispatcher& dispatcher() { return dispatcher_; }
     QtSerialPort& port() { return port_; }
-    QtMessageBoxes& messageBoxes() { return boxes_; }
-    QtDialogs& dialogs() { return dialogs_; }
-    QtScheduler& scheduler() { return scheduler_; }
     MainWindow& window() { return *window_; }
     // The widget of a main-window control by its name; nullptr when there is none.
     QWidget* widget(const std::string& name) const;
@@ -58,9 +55,7 @@ private:
     DiskFiles files_;
     QtDialogs dialogs_{dispatcher_};
     Services services_{port_, boxes_, fileDialog_, clock_, beeper_, screen_, files_, dialogs_, dispatcher_};
-    Globals g_;
-    MainWin w_;
-    App app_{g_, w_, services_};
+    Program program_{services_};
     QtScheduler scheduler_{dispatcher_};
     std::unique_ptr<MainWindow> window_;
 };

@@ -114,18 +114,15 @@ void QtSerialPort::flushIncoming() {
 
 void QtSerialPort::handleError(QSerialPort::SerialPortError error) {
     if (error == QSerialPort::NoError) return;
-    ++errorReports_;
     if (!port_.isOpen()) return;
     // A vanished device (USB adapter pulled, other end of a pseudo-terminal closed)
     // reports these errors again on every event-loop pass until the port is closed.
     // Nothing on the link is reported to the operator: close quietly; 连接 reopens it.
     if (error != QSerialPort::ResourceError && error != QSerialPort::ReadError) return;
     if (closingLost_) return;  // a report raised by the close itself
-    ++lostCount_;
     closingLost_ = true;
     close();
     closingLost_ = false;
-    if (onDeviceLost) onDeviceLost();
 }
 
 }  // namespace keldrin

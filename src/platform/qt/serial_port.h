@@ -29,12 +29,6 @@ public:
 
     // The device path that is open, empty when closed.
     QString openDevice() const { return isOpen() ? openPath_ : QString(); }
-    // How many times a vanished device was noticed (each closes the port).
-    int deviceLostCount() const { return lostCount_; }
-    // Every error report QSerialPort made, the ones after the close included.
-    int errorReports() const { return errorReports_; }
-    // Called after the port was closed because its device went away.
-    std::function<void()> onDeviceLost;
 
 private:
     void readIncoming();
@@ -42,14 +36,12 @@ private:
     void handleError(QSerialPort::SerialPortError error);
 
     QString workDir_;
-    QSerialPort port_;
+    QSerialPort port_{this};  // a child, so that it can be found and watched
     QString openPath_;
     int number_ = 3;
     int baud_ = 9600;
     int openBaud_ = 0;
     int openNumber_ = 0;
-    int lostCount_ = 0;
-    int errorReports_ = 0;
     QByteArray incoming_;
     bool flushQueued_ = false;
     bool closingLost_ = false;
