@@ -1,18 +1,15 @@
 // The poller: one request per tick to the next ticked channel, in rotation.
 #include <cstdint>
 #include <span>
-#include <vector>
 
 #include "common/echo.h"
 #include "common/textnum.h"
 #include "link/link.h"
+#include "protocol/frames.h"
 
 namespace keldrin {
 
 namespace {
-
-// Read three holding registers from register 0, with its CRC 0x0120 low byte first.
-const std::vector<std::uint8_t> kPollTemplate = {0x00, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00, 0x03, 0x20, 0x01};
 
 // The first ticked channel in from..8, else in 1..8; 0 when none is ticked.
 int nextTickedChannel(MainWin& w, int from) {
@@ -38,16 +35,16 @@ void 时钟2_tick(App& a) {
     if (c != 0) {
         const std::int32_t address = truncToInt(textToDouble(a.w.地址(c).text()));
         const std::int32_t channel = truncToInt(textToDouble(a.w.信道(c).text()));
-        if (g.pollFrame.size() != 10) g.pollFrame = kPollTemplate;  // start-up normally sets it
-        g.pollFrame[0] = static_cast<std::uint8_t>((address >> 8) & 0xFF);
-        g.pollFrame[1] = static_cast<std::uint8_t>(address & 0xFF);
-        g.pollFrame[2] = static_cast<std::uint8_t>(channel & 0xFF);
+        if (g.pollFrame.size() != kPollLength) {  // start-up normally sets it
+            g.pollFrame.assign(kPollTemplate.begin(), kPollTemplate.end());
+        }
+        putProbeHead(g.pollFrame, address, channel);
         g.nextPollChannel = c == 8 ? 1 : c + 1;
     }
 
     const bool acquiring = a.acquiring();
     if (acquiring && c != 0) {
-        std::span<const std::uint8_t> request(g.pollFrame.data(), 10);
+        std::span<const std::uint8_t> request(g.pollFrame.data(), kPollLength);
         a.s.port.send(request);
         ++g.sentFrameCount;
         a.w.编辑框发送.setText(frameEcho(request));

@@ -2,11 +2,12 @@
 #include <string>
 
 #include "program/program.h"
+#include "protocol/frames.h"
 
 namespace keldrin {
 
 void startUpSequence(App& a) {
-    a.g.pollFrame = {0x00, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00, 0x03, 0x20, 0x01};
+    a.g.pollFrame.assign(kPollTemplate.begin(), kPollTemplate.end());
     startUpConnection(a);
     MainWin& w = a.w;
     w.数据表格.bind(&w.数据源1);

@@ -2,20 +2,17 @@
 // serial rate, air rate). The box answers only while its key is held, and always at
 // 9600 baud, so both commands switch the port to 9600 first. The answer is decoded
 // by the receive path, which expects it because awaitingParameterReply is set.
-#include <array>
 #include <cstdint>
 
 #include "common/echo.h"
 #include "common/textnum.h"
+#include "protocol/frames.h"
 #include "receiver/receiver.h"
 #include "shell/shell.h"
 
 namespace keldrin {
 
 namespace {
-
-constexpr int kConfigBaud = 9600;
-constexpr std::uint8_t kMaxRadioChannel = 50;
 
 // Drops whatever was half received and makes the decoder cut the next 9 bytes as
 // the box's parameter reply.
@@ -26,28 +23,22 @@ void expectParameterReply(App& a) {
 
 }  // namespace
 
-void 按钮3_clicked(App& a) {
-    reopenPort(a, kConfigBaud);
+void sendParameterRead(App& a) {
+    reopenPort(a, kParameterBaud);
     expectParameterReply(a);
-    static constexpr std::uint8_t kRead[] = {0xC1, 0x00, 0x06};
-    a.s.port.send(kRead);
+    a.s.port.send(kParameterRead);
     a.w.编辑框发送.setText("C1 0 6");  // fixed text, unlike the frame echo: no trailing space
 }
 
+void 按钮3_clicked(App& a) { sendParameterRead(a); }
+
 void 按钮4_clicked(App& a) {
-    reopenPort(a, kConfigBaud);
+    reopenPort(a, kParameterBaud);
     expectParameterReply(a);
     MainWin& w = a.w;
-    std::array<std::uint8_t, 9> cmd = {0xC0, 0x00, 0x06, 0x00, 0x00, 0x00, 0x00, 0x00, 0x40};
-
-    // The quotient by 256 truncated toward zero and the remainder, each cut to its low
-    // 8 bits: 0..65535 gives exactly its two bytes, "-1" gives 00 FF.
     const std::int32_t address = textToInt(w.编辑框5.text());
-    cmd[3] = static_cast<std::uint8_t>((address / 256) & 0xFF);
-    cmd[4] = static_cast<std::uint8_t>((address % 256) & 0xFF);
-
-    // An unselected box contributes 0 (selectedValue()).
-    cmd[5] = static_cast<std::uint8_t>((w.组合框1.selectedValue() + w.组合框2.selectedValue()) & 0xFF);
+    // The items' values are the codes in place; an unselected box contributes 0.
+    const std::int32_t rateByte = w.组合框1.selectedValue() + w.组合框2.selectedValue();
 
     // The box has channels 0..50; cut to a byte first, then clamp, and show the
     // operator what is really written.
@@ -56,8 +47,7 @@ void 按钮4_clicked(App& a) {
         channel = kMaxRadioChannel;
         w.编辑框6.setText("50");
     }
-    cmd[7] = channel;
-
+    const auto cmd = parameterWrite(address, rateByte, channel);
     a.s.port.send(cmd);
     w.编辑框发送.setText(frameEcho(cmd));
 }

@@ -5,6 +5,8 @@
 
 namespace keldrin {
 
+// Reopens at 9600, expects the reply, sends the read command: 按钮3 and binding share it.
+void sendParameterRead(App& a);
 void 按钮3_clicked(App& a);
 void 按钮4_clicked(App& a);
 void 按钮5_clicked(App& a);

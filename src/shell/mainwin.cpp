@@ -1,5 +1,7 @@
 #include "shell/mainwin.h"
 
+#include "protocol/rates.h"
+
 namespace keldrin {
 
 namespace {
@@ -8,6 +10,13 @@ constexpr std::int64_t kBlue = 0x0060C0;  // red 0, green 96, blue 192
 constexpr std::int64_t kSilver = 0xC0C0C0;
 constexpr std::int64_t kGrey = 0xECECEC;
 constexpr std::size_t kEchoLimit = 64 * 1024;
+
+// The serial rates in item order, each valued as its code in place in the rate byte.
+std::vector<ComboItem> baudItems() {
+    std::vector<ComboItem> items;
+    for (const BaudCode& b : kBaudCodes) items.push_back({b.text, b.code << 4});
+    return items;
+}
 }  // namespace
 
 MainWin::MainWin()
@@ -85,8 +94,7 @@ MainWin::MainWin()
       编辑框4("编辑框4", &分组框1, {200, 55, 60, 20}),
       编辑框5("编辑框5", &分组框1, {8, 79, 60, 20}),
       编辑框6("编辑框6", &分组框1, {72, 79, 60, 20}),
-      组合框1("组合框1", &分组框1, {137, 80, 60, 20},
-              {{"9600", 0x60}, {"19200", 0x80}, {"38400", 0xA0}, {"115200", 0xE0}}),
+      组合框1("组合框1", &分组框1, {137, 80, 60, 20}, baudItems()),
       组合框2("组合框2", &分组框1, {201, 80, 60, 20}, {{"低", 5}, {"中", 6}, {"高", 7}}),
       按钮5("按钮5", &分组框1, {272, 32, 72, 20}, "建立连接"),
       按钮3("按钮3", &分组框1, {272, 58, 72, 20}, "读取参数"),

@@ -4,8 +4,10 @@
 #include <array>
 #include <cmath>
 #include <numbers>
+#include <optional>
 
-#include "protocol/crc.h"
+#include "protocol/frames.h"
+#include "protocol/rates.h"
 
 namespace keldrin::sim {
 
@@ -21,16 +23,26 @@ enum class Kind { Poll, Zero, Bind, ParamRead, ParamWrite, Greeting };
 struct Form {
     Kind kind;
     std::size_t length;
-    std::array<int, 15> bytes;
+    std::array<int, kBindLength> bytes;
 };
 
+// A form of the given length whose bytes from `at` on are `fixed`, the rest anything.
+constexpr Form form(Kind kind, std::size_t length, std::size_t at, std::span<const std::uint8_t> fixed) {
+    Form f{kind, length, {}};
+    for (std::size_t i = 0; i < length; ++i) {
+        f.bytes[i] = i >= at && i < at + fixed.size() ? fixed[i - at] : kAny;
+    }
+    return f;
+}
+
 constexpr Form kForms[] = {
-    {Kind::Poll, 10, {kAny, kAny, kAny, 0x03, 0x00, 0x00, 0x00, 0x03, 0x20, 0x01}},
-    {Kind::Zero, 10, {kAny, kAny, kAny, 0x06, 0x00, 0x00, 0x00, 0x00, 0xAC, 0x00}},
-    {Kind::Bind, 15, {kAny, kAny, kAny, 0x10, 0x30, 0x39, 0x00, 0x02, 0x04, kAny, kAny, kAny, kAny, kAny, kAny}},
-    {Kind::ParamRead, 3, {0xC1, 0x00, 0x06}},
-    {Kind::ParamWrite, 9, {0xC0, 0x00, 0x06, kAny, kAny, kAny, kAny, kAny, kAny}},
-    {Kind::Greeting, 4, {0x5C, 0xA5, 0x00, 0x00}},
+    form(Kind::Poll, kPollLength, kProbeHeadLength, std::span(kPollTemplate).subspan(kProbeHeadLength)),
+    form(Kind::Zero, kZeroLength, kProbeHeadLength, std::span(kZeroTemplate).subspan(kProbeHeadLength)),
+    form(Kind::Bind, kBindLength, kProbeHeadLength,
+         std::span(kBindTemplate).subspan(kProbeHeadLength, kBindValuesAt - kProbeHeadLength)),
+    form(Kind::ParamRead, kParameterReadLength, 0, kParameterRead),
+    form(Kind::ParamWrite, kParameterWriteLength, 0, kParameterWriteHead),
+    form(Kind::Greeting, kGreetingLength, 0, kConnectGreeting),
 };
 
 enum class Fit { None, Partial, Whole };
@@ -48,16 +60,6 @@ std::uint16_t word(const Bytes& b, std::size_t at) {
 }
 
 }  // namespace
-
-int baudForCode(int code) {
-    switch (code) {
-    case 6: return 9600;
-    case 8: return 19200;
-    case 10: return 38400;
-    case 14: return 115200;
-    default: return 0;
-    }
-}
 
 std::uint64_t Box::Rng::next() {
     // splitmix64: the same sequence on every compiler and library.
@@ -181,7 +183,7 @@ void Box::handle(const Bytes& request, std::int64_t nowMs, int lineBaud, std::ve
     // Probe traffic is understood only at the box's own rate; configuration only in
     // key mode, which always talks at 9600.
     const bool probeLine = lineBaud != 0 && lineBaud == baud();
-    const bool configLine = options_.keyHeld && lineBaud == 9600;
+    const bool configLine = options_.keyHeld && lineBaud == kParameterBaud;
     switch (kind) {
     case Kind::Poll: {
         if (!probeLine) return;
@@ -199,11 +201,11 @@ void Box::handle(const Bytes& request, std::int64_t nowMs, int lineBaud, std::ve
     }
     case Kind::Bind: {
         if (!probeLine) return;
-        const std::uint16_t crc = modbusCrc16(std::span(request).subspan(3, 10));
-        if (request[13] != (crc & 0xFF) || request[14] != crc >> 8) return;
+        const std::optional<Binding> binding = parseBindCommand(std::span<const std::uint8_t, kBindLength>(request));
+        if (!binding) return;
         if (Probe* p = findProbe(request)) {
-            p->boundAddress = word(request, 9);
-            p->boundChannel = request[12];
+            p->boundAddress = binding->receiver;
+            p->boundChannel = binding->receiverChannel;
         }
         return;
     }
@@ -213,9 +215,12 @@ void Box::handle(const Bytes& request, std::int64_t nowMs, int lineBaud, std::ve
         return;
     case Kind::ParamWrite:
         if (!configLine) return;
-        address_ = word(request, 3);
-        rateByte_ = request[5];
-        channel_ = request[7];
+        if (const std::optional<BoxParameters> written =
+                parseParameterWrite(std::span<const std::uint8_t, kParameterWriteLength>(request))) {
+            address_ = static_cast<std::uint16_t>(written->address);
+            rateByte_ = static_cast<std::uint8_t>(written->rateByte);
+            channel_ = static_cast<std::uint8_t>(written->channel);
+        }
         answer(parameterReply(), nowMs, options_.configDelayMs, false, out);
         return;
     case Kind::Greeting: return;
@@ -224,40 +229,19 @@ void Box::handle(const Bytes& request, std::int64_t nowMs, int lineBaud, std::ve
 
 Bytes Box::measurementFrame(Probe& probe, std::int64_t nowMs) {
     const std::int32_t r = sample(probe, nowMs);
-    std::uint8_t sign = 0x00;
-    std::uint16_t m = static_cast<std::uint16_t>(r);
+    bool twosComplement = false;
     if (r < 0) {
         // Real probes send negatives both ways; alternate so both reach the host.
-        if (nextNegativeTwosComplement_) {
-            sign = 0xFF;
-            m = static_cast<std::uint16_t>(65536 + r);
-        } else {
-            sign = 0x01;
-            m = static_cast<std::uint16_t>(-r);
-        }
+        twosComplement = nextNegativeTwosComplement_;
         nextNegativeTwosComplement_ = !nextNegativeTwosComplement_;
     }
-    Bytes f{static_cast<std::uint8_t>(probe.address >> 8),
-            static_cast<std::uint8_t>(probe.address & 0xFF),
-            probe.channel,
-            0x06,
-            0x00,
-            sign,
-            static_cast<std::uint8_t>(m >> 8),
-            static_cast<std::uint8_t>(m & 0xFF),
-            0x00,
-            0x00,
-            0x00,
-            0x00};
-    const std::uint16_t crc = modbusCrc16(std::span(f).subspan(3, 7));
-    f[10] = static_cast<std::uint8_t>(crc & 0xFF);
-    f[11] = static_cast<std::uint8_t>(crc >> 8);
-    return f;
+    const auto f = keldrin::measurementFrame(probe.address, probe.channel, r, twosComplement);
+    return Bytes(f.begin(), f.end());
 }
 
 Bytes Box::parameterReply() const {
-    return {0xC1, 0x00, 0x06, static_cast<std::uint8_t>(address_ >> 8), static_cast<std::uint8_t>(address_ & 0xFF),
-            rateByte_, 0x00, channel_, 0x40};
+    const auto f = keldrin::parameterReply(address_, rateByte_, channel_);
+    return Bytes(f.begin(), f.end());
 }
 
 void Box::answer(Bytes frame, std::int64_t nowMs, std::int64_t delayMs, bool measurement, std::vector<Chunk>& out) {

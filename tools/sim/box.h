@@ -7,6 +7,8 @@
 #include <span>
 #include <vector>
 
+#include "protocol/rates.h"
+
 namespace keldrin::sim {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -64,9 +66,6 @@ struct Options {
     Faults faults;
 };
 
-// Baud rate of a serial baud code (high nibble of the rate byte); 0 when unknown.
-int baudForCode(int code);
-
 // Whether the line exists at a given time (the vanish fault).
 enum class Presence { Here, Gone, Exit };
 
@@ -81,7 +80,7 @@ public:
     std::uint16_t address() const { return address_; }
     std::uint8_t channel() const { return channel_; }
     std::uint8_t rateByte() const { return rateByte_; }
-    int baud() const { return baudForCode(rateByte_ >> 4); }
+    int baud() const { return baudForCode(baudCodeOf(rateByte_)); }
 
     std::vector<Probe>& probes() { return probes_; }
     const std::vector<Probe>& probes() const { return probes_; }
