@@ -17,6 +17,13 @@ std::vector<ComboItem> baudItems() {
     for (const BaudCode& b : kBaudCodes) items.push_back({b.text, b.code << 4});
     return items;
 }
+
+// The air rates in item order, each valued as its code.
+std::vector<ComboItem> airItems() {
+    std::vector<ComboItem> items;
+    for (const AirCode& c : kAirCodes) items.push_back({c.text, c.code});
+    return items;
+}
 }  // namespace
 
 MainWin::MainWin()
@@ -95,7 +102,7 @@ MainWin::MainWin()
       编辑框5("编辑框5", &分组框1, {8, 79, 60, 20}),
       编辑框6("编辑框6", &分组框1, {72, 79, 60, 20}),
       组合框1("组合框1", &分组框1, {137, 80, 60, 20}, baudItems()),
-      组合框2("组合框2", &分组框1, {201, 80, 60, 20}, {{"低", 5}, {"中", 6}, {"高", 7}}),
+      组合框2("组合框2", &分组框1, {201, 80, 60, 20}, airItems()),
       按钮5("按钮5", &分组框1, {272, 32, 72, 20}, "建立连接"),
       按钮3("按钮3", &分组框1, {272, 58, 72, 20}, "读取参数"),
       按钮4("按钮4", &分组框1, {272, 82, 72, 20}, "修改"),

@@ -39,7 +39,9 @@ protected:
             ASSERT_NE(box, nullptr);
             boxes.push_back(box->text().toStdString() + "|" + box->windowTitle().toStdString());
             // What the window system shows: never the application's name for no title.
-            if (box->windowTitle().isEmpty()) EXPECT_EQ(box->windowHandle()->title(), QStringLiteral(" "));
+            if (box->windowTitle().isEmpty()) {
+                EXPECT_EQ(box->windowHandle()->title(), QStringLiteral(" "));
+            }
             box->button(QMessageBox::Ok)->click();
         });
         program.start();

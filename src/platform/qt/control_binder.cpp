@@ -238,7 +238,7 @@ void ControlBinder::showText(Control& c, QWidget* w) {
     }
 }
 
-void ControlBinder::controlChanged(Control& c, Prop p, const std::string& piece, std::size_t count) {
+void ControlBinder::controlChanged(Control& c, Prop p, const std::string& piece, std::size_t) {
     QWidget* w = widget(c);
     if (!w) return;
     const bool wasUpdating = updating_;
