@@ -22,4 +22,8 @@ void tableFileOne(const std::uint8_t* data, std::size_t size);
 // The CSV export of a table read from a file or built by edits, read back and compared.
 void csvExportOne(const std::uint8_t* data, std::size_t size);
 
+// The crash-journal reader on arbitrary bytes: what it recovers was written there, and
+// written again it reads back the same.
+void journalOne(const std::uint8_t* data, std::size_t size);
+
 }  // namespace keldrin::fuzz

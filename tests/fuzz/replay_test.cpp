@@ -51,5 +51,11 @@ TEST(FuzzCorpus, CsvExportInputsRunClean) {
     for (const auto& input : inputs) csvExportOne(input.data(), input.size());
 }
 
+TEST(FuzzCorpus, JournalInputsRunClean) {
+    auto inputs = corpus("journal");
+    ASSERT_FALSE(inputs.empty());
+    for (const auto& input : inputs) journalOne(input.data(), input.size());
+}
+
 }  // namespace
 }  // namespace keldrin::fuzz
