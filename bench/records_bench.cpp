@@ -85,7 +85,7 @@ void RecordSaveReadExportMillionRows(benchmark::State& state) {
         long holdKb = statusKb("VmRSS:") - rss0;
         long peakAfterRecordKb = statusKb("VmHWM:");
 
-        std::string why;
+        keldrin::TableError why;
         settle();
         t0 = Clock::now();
         bool saved = h.w.数据源1.save(h.files, "day.tbl", &why);
@@ -108,7 +108,7 @@ void RecordSaveReadExportMillionRows(benchmark::State& state) {
         std::size_t csvBytes = h.readFile("day.csv").value_or("").size();
         double exportBase = bestPlainWrite(h.path("plain2.bin"), csvBytes);
 
-        if (!saved || !loaded || h.w.通用提供者1.rowCount() != kRows) state.SkipWithError(why.c_str());
+        if (!saved || !loaded || h.w.通用提供者1.rowCount() != kRows) state.SkipWithError(keldrin::tableErrorText(why).c_str());
         state.counters["record_s"] = recordS;
         state.counters["save_s"] = saveS;
         state.counters["read_s"] = readS;

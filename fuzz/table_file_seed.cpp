@@ -1,6 +1,6 @@
-// Writes the table-file seed of exactly 64 KiB, the smallest file the reader takes
-// over instead of copying: recorder-like rows (a time and eight readings) with the
-// last row's first cell padded to land on the size. Deterministic; run as
+// Writes the table-file seed of exactly 64 KiB: recorder-like rows (a time and eight
+// readings) with the last row's first cell padded to land on the size. Deterministic;
+// run as
 //   make_table_file_seed > fuzz/corpus/table_file/valid_64k_taken_over
 #include <cstdint>
 #include <cstdio>

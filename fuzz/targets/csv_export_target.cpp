@@ -5,8 +5,9 @@
 //
 // The table comes either from a table file (the rest of the input, its checksum made
 // to match) or from edits: rows appended, cells set past the row's end and past the
-// columns, columns narrowed and widened, rows dropped, runs of one row appended in bulk
-// (enough to cross the export's flush size), headings retyped.
+// columns (and on rows other than the newest, which keep theirs), columns narrowed and
+// widened, rows dropped, runs of copies of the newest row appended (enough to cross the
+// export's flush size), headings retyped.
 #include <QString>
 #include <QStringEncoder>
 #include <algorithm>
@@ -16,6 +17,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "records/record_store.h"
 #include "records/table_file.h"
@@ -77,11 +79,13 @@ void edits(Input& in, RecordStore& t) {
             case 4: {
                 // Past 4096 rows the table is large enough: more only slows the fuzzer.
                 if (t.rowCount() == 0 || t.rowCount() >= 4096) break;
-                const std::string record(t.rowRecord(t.rowCount()));
+                std::vector<std::string> last;
+                for (int c = 1; c <= t.columnCount(); ++c) last.emplace_back(t.cell(t.rowCount(), c));
                 const std::size_t count = static_cast<std::size_t>(in.next()) << 4;
-                std::string run;
-                for (std::size_t i = 0; i < count; ++i) run += record;
-                require(t.appendRowRecords(run, count));
+                for (std::size_t i = 0; i < count; ++i) {
+                    t.appendRow();
+                    for (std::size_t c = 0; c < last.size(); ++c) t.setCell(t.rowCount(), static_cast<int>(c + 1), last[c]);
+                }
                 break;
             }
             case 5:
@@ -172,8 +176,7 @@ void csvExportOne(const std::uint8_t* data, std::size_t size) {
             const std::uint64_t sum = tablefile::checksum(std::string_view(file).substr(0, file.size() - 8));
             for (int i = 0; i < 8; ++i) file[file.size() - 8 + static_cast<std::size_t>(i)] = static_cast<char>(sum >> (8 * i));
         }
-        RecordStore loaded;
-        if (tablefile::readOwned(std::move(file), loaded, nullptr)) table.replaceWith(std::move(loaded));
+        tablefile::read(file, table);
     } else {
         edits(in, table);
         while (!in.done()) {

@@ -15,8 +15,8 @@ void streamOne(const std::uint8_t* data, std::size_t size);
 // Every text-to-number conversion on arbitrary text, with its invariants checked.
 void textToNumberOne(const std::uint8_t* data, std::size_t size);
 
-// The table-file reader, both ways of reading, writing back and edits after reading,
-// against a parse of its own; the store's raw-record intake; the checksum in pieces.
+// The table-file reader, into an empty table and over a full one, writing back and
+// edits after reading, against a parse of its own; the checksum in pieces.
 void tableFileOne(const std::uint8_t* data, std::size_t size);
 
 // The CSV export of a table read from a file or built by edits, read back and compared.

@@ -132,14 +132,37 @@ public:
     virtual int height() const = 0;
 };
 
+// Why a file could not be read or written. The adapters report these; the handlers
+// word them for the operator.
+enum class FileFault {
+    None,         // no reason known: the file is missing or cannot be opened
+    Open,         // as the system reports them, with its own words in detail
+    Write,
+    Read,
+    Permissions,
+    Rename,
+    Other,
+    Exists,       // to be created exclusively, but the name is taken
+    Directory,    // not a regular file: a folder,
+    Fifo,         // a pipe,
+    Device,       // a device,
+    NotRegular,   // or something else
+    TooLarge,     // larger than the caller takes
+};
+
+struct FileError {
+    FileFault fault = FileFault::None;
+    std::string detail;  // the system's description, when it gave one
+};
+
 // A file being written. Nothing is visible under the final name until commit()
 // succeeds (for atomic files) or the file is closed (for new files).
 class OutFile {
 public:
     virtual ~OutFile() = default;
     virtual bool write(std::string_view bytes) = 0;
-    // Flushes and finishes the file; false with a reason when that fails.
-    virtual bool commit(std::string* error) = 0;
+    // Flushes and finishes the file; false with the reason when that fails.
+    virtual bool commit(FileError* error) = 0;
 };
 
 // Files by name relative to the working directory; names are UTF-8.
@@ -154,12 +177,12 @@ public:
     // The whole content; nullopt when missing, unreadable, not a regular file or
     // larger than maxBytes (refused unread when its size shows it).
     virtual std::optional<std::string> readAll(const std::string& name, std::uint64_t maxBytes = UINT64_MAX,
-                                               std::string* error = nullptr) = 0;
+                                               FileError* error = nullptr) = 0;
     // The first maxBytes at most, and nothing past them is read; size, when given, gets
     // the whole file's size. For a file that should hold a small value but may not, or
     // to look at a header before committing to the rest.
     virtual std::optional<std::string> readPrefix(const std::string& name, std::size_t maxBytes,
-                                                  std::string* error = nullptr, std::uint64_t* size = nullptr) = 0;
+                                                  FileError* error = nullptr, std::uint64_t* size = nullptr) = 0;
     // As much of a settings file as is ever read: they hold one small number as text.
     static constexpr std::size_t kSettingBytes = 4096;
     // Replaces the whole content; false on failure.
@@ -169,9 +192,9 @@ public:
     virtual bool remove(const std::string& name) = 0;
     // Writes to a temporary file beside name; commit() flushes it and renames it over
     // name, so a failed or interrupted write leaves the old file untouched.
-    virtual std::unique_ptr<OutFile> createAtomic(const std::string& name, std::string* error) = 0;
+    virtual std::unique_ptr<OutFile> createAtomic(const std::string& name, FileError* error) = 0;
     // Creates name exclusively: fails when it exists (no check-then-create race).
-    virtual std::unique_ptr<OutFile> createNew(const std::string& name, std::string* error) = 0;
+    virtual std::unique_ptr<OutFile> createNew(const std::string& name, FileError* error) = 0;
 };
 
 class PortWin;

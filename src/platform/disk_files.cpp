@@ -20,36 +20,40 @@ namespace {
 
 QString q(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
 
-// A plain Chinese reason for a failed file operation.
-std::string reason(QFileDevice::FileError e, const QString& detail) {
-    std::string why;
-    switch (e) {
-        case QFileDevice::OpenError: why = "无法打开文件"; break;
-        case QFileDevice::WriteError: why = "写入失败（磁盘可能已满）"; break;
-        case QFileDevice::ReadError: why = "读取失败"; break;
-        case QFileDevice::PermissionsError: why = "没有权限"; break;
-        case QFileDevice::RenameError: why = "无法替换原文件"; break;
-        default: why = "文件操作失败"; break;
+// What went wrong, as Qt reports it.
+FileError fault(const QFileDevice& f) {
+    FileFault why;
+    switch (f.error()) {
+        case QFileDevice::OpenError: why = FileFault::Open; break;
+        case QFileDevice::WriteError: why = FileFault::Write; break;
+        case QFileDevice::ReadError: why = FileFault::Read; break;
+        case QFileDevice::PermissionsError: why = FileFault::Permissions; break;
+        case QFileDevice::RenameError: why = FileFault::Rename; break;
+        default: why = FileFault::Other; break;
     }
-    if (!detail.isEmpty()) why += "：" + detail.toStdString();
-    return why;
+    return {why, f.errorString().toStdString()};
+}
+
+bool refuse(FileError* error, FileFault why) {
+    if (error) *error = {why, {}};
+    return false;
 }
 
 class AtomicOut : public OutFile {
 public:
     explicit AtomicOut(const QString& path) : file_(path) {}
-    bool open(std::string* error) {
+    bool open(FileError* error) {
         if (file_.open(QIODevice::WriteOnly)) return true;
-        if (error) *error = reason(file_.error(), file_.errorString());
+        if (error) *error = fault(file_);
         return false;
     }
     bool write(std::string_view bytes) override {
         return file_.write(bytes.data(), static_cast<qint64>(bytes.size())) ==
                static_cast<qint64>(bytes.size());
     }
-    bool commit(std::string* error) override {
+    bool commit(FileError* error) override {
         if (file_.commit()) return true;  // flushes, then renames over the target
-        if (error) *error = reason(file_.error(), file_.errorString());
+        if (error) *error = fault(file_);
         return false;
     }
 
@@ -60,20 +64,18 @@ private:
 class NewOut : public OutFile {
 public:
     explicit NewOut(const QString& path) : file_(path) {}
-    bool open(std::string* error) {
+    bool open(FileError* error) {
         if (file_.open(QIODevice::WriteOnly | QIODevice::NewOnly)) return true;
-        if (error) {
-            *error = file_.exists() ? std::string("文件已存在") : reason(file_.error(), file_.errorString());
-        }
+        if (error) *error = file_.exists() ? FileError{FileFault::Exists, {}} : fault(file_);
         return false;
     }
     bool write(std::string_view bytes) override {
         return file_.write(bytes.data(), static_cast<qint64>(bytes.size())) ==
                static_cast<qint64>(bytes.size());
     }
-    bool commit(std::string* error) override {
+    bool commit(FileError* error) override {
         bool ok = file_.flush();
-        if (!ok && error) *error = reason(file_.error(), file_.errorString());
+        if (!ok && error) *error = fault(file_);
         file_.close();
         return ok && file_.error() == QFileDevice::NoError;
     }
@@ -82,20 +84,12 @@ private:
     QFile file_;
 };
 
-bool refuse(std::string* error, const char* why) {
-    if (error) *error = why;
-    return false;
-}
-
-constexpr const char* kNotRegular = "不是普通文件";
-constexpr const char* kDirectory = "这是一个文件夹，不是文件";
-
 #ifdef Q_OS_UNIX
-bool refuseType(std::string* error, mode_t mode) {
-    if (S_ISDIR(mode)) return refuse(error, kDirectory);
-    if (S_ISFIFO(mode)) return refuse(error, "这是一个管道（FIFO），不是普通文件");
-    if (S_ISCHR(mode) || S_ISBLK(mode)) return refuse(error, "这是一个设备，不是普通文件");
-    return refuse(error, kNotRegular);
+bool refuseType(FileError* error, mode_t mode) {
+    if (S_ISDIR(mode)) return refuse(error, FileFault::Directory);
+    if (S_ISFIFO(mode)) return refuse(error, FileFault::Fifo);
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return refuse(error, FileFault::Device);
+    return refuse(error, FileFault::NotRegular);
 }
 #endif
 
@@ -104,7 +98,7 @@ bool refuseType(std::string* error, mode_t mode) {
 // changes its modem lines. What was opened is looked at again, and opened without
 // waiting, in case the name was replaced in between. False with nothing in *error when
 // the file is missing or cannot be opened.
-bool openRegular(QFile& f, const QString& path, std::string* error) {
+bool openRegular(QFile& f, const QString& path, FileError* error) {
 #ifdef Q_OS_UNIX
     const QByteArray native = QFile::encodeName(path);
     struct stat st {};
@@ -132,8 +126,8 @@ bool openRegular(QFile& f, const QString& path, std::string* error) {
 #else
     const QFileInfo info(path);
     if (!info.exists()) return false;
-    if (info.isDir()) return refuse(error, kDirectory);
-    if (!info.isFile()) return refuse(error, kNotRegular);
+    if (info.isDir()) return refuse(error, FileFault::Directory);
+    if (!info.isFile()) return refuse(error, FileFault::NotRegular);
     f.setFileName(path);
     return f.open(QIODevice::ReadOnly);
 #endif
@@ -146,13 +140,12 @@ std::string DiskFiles::path(const std::string& name) const {
     return QDir(q(base_)).filePath(q(name)).toStdString();
 }
 
-std::optional<std::string> DiskFiles::readAll(const std::string& name, std::uint64_t maxBytes, std::string* error) {
+std::optional<std::string> DiskFiles::readAll(const std::string& name, std::uint64_t maxBytes, FileError* error) {
     QFile f;
     if (!openRegular(f, q(path(name)), error)) return std::nullopt;
-    constexpr const char* kTooLarge = "文件过大";
     const qint64 size = f.size();
     if (static_cast<std::uint64_t>(std::max<qint64>(size, 0)) > maxBytes) {
-        refuse(error, kTooLarge);
+        refuse(error, FileFault::TooLarge);
         return std::nullopt;
     }
     // Read straight into the result: a large table file is held once, not twice.
@@ -173,19 +166,19 @@ std::optional<std::string> DiskFiles::readAll(const std::string& name, std::uint
         qint64 n = f.read(buf, sizeof buf);
         if (n <= 0) break;
         if (static_cast<std::uint64_t>(n) > maxBytes - data.size()) {
-            refuse(error, kTooLarge);
+            refuse(error, FileFault::TooLarge);
             return std::nullopt;
         }
         data.append(buf, static_cast<std::size_t>(n));
     }
     if (f.error() != QFileDevice::NoError) {
-        if (error) *error = reason(f.error(), f.errorString());
+        if (error) *error = fault(f);
         return std::nullopt;
     }
     return data;
 }
 
-std::optional<std::string> DiskFiles::readPrefix(const std::string& name, std::size_t maxBytes, std::string* error,
+std::optional<std::string> DiskFiles::readPrefix(const std::string& name, std::size_t maxBytes, FileError* error,
                                                  std::uint64_t* size) {
     QFile f;
     if (!openRegular(f, q(path(name)), error)) return std::nullopt;
@@ -197,7 +190,7 @@ std::optional<std::string> DiskFiles::readPrefix(const std::string& name, std::s
         data.append(buf, static_cast<std::size_t>(n));
     }
     if (f.error() != QFileDevice::NoError) {
-        if (error) *error = reason(f.error(), f.errorString());
+        if (error) *error = fault(f);
         return std::nullopt;
     }
     return data;
@@ -214,13 +207,13 @@ bool DiskFiles::writeAll(const std::string& name, std::string_view bytes) {
 
 bool DiskFiles::exists(const std::string& name) { return QFileInfo::exists(q(path(name))); }
 
-std::unique_ptr<OutFile> DiskFiles::createAtomic(const std::string& name, std::string* error) {
+std::unique_ptr<OutFile> DiskFiles::createAtomic(const std::string& name, FileError* error) {
     auto out = std::make_unique<AtomicOut>(q(path(name)));
     if (!out->open(error)) return nullptr;
     return out;
 }
 
-std::unique_ptr<OutFile> DiskFiles::createNew(const std::string& name, std::string* error) {
+std::unique_ptr<OutFile> DiskFiles::createNew(const std::string& name, FileError* error) {
     auto out = std::make_unique<NewOut>(q(path(name)));
     if (!out->open(error)) return nullptr;
     return out;

@@ -13,14 +13,14 @@ public:
     explicit DiskFiles(std::string base = {}) : base_(std::move(base)) {}
 
     std::optional<std::string> readAll(const std::string& name, std::uint64_t maxBytes = UINT64_MAX,
-                                       std::string* error = nullptr) override;
-    std::optional<std::string> readPrefix(const std::string& name, std::size_t maxBytes, std::string* error = nullptr,
+                                       FileError* error = nullptr) override;
+    std::optional<std::string> readPrefix(const std::string& name, std::size_t maxBytes, FileError* error = nullptr,
                                           std::uint64_t* size = nullptr) override;
     bool writeAll(const std::string& name, std::string_view bytes) override;
     bool exists(const std::string& name) override;
     bool remove(const std::string& name) override;
-    std::unique_ptr<OutFile> createAtomic(const std::string& name, std::string* error) override;
-    std::unique_ptr<OutFile> createNew(const std::string& name, std::string* error) override;
+    std::unique_ptr<OutFile> createAtomic(const std::string& name, FileError* error) override;
+    std::unique_ptr<OutFile> createNew(const std::string& name, FileError* error) override;
 
     std::string path(const std::string& name) const;
 

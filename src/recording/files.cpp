@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 
+#include "common/messages.h"
 #include "records/record_store.h"
 #include "recording/recording.h"
 
@@ -12,14 +13,62 @@ namespace keldrin {
 
 namespace {
 
-const std::string kFilter = "所以文件 *.*|*.*";
-const std::string kInfoTitle = "信息";
-const std::string kErrorTitle = "错误";
+const std::string kFilter(msg::kFileFilter);
+const std::string kInfoTitle(msg::kInfoTitle);
+const std::string kErrorTitle(msg::kErrorTitle);
 constexpr std::size_t kExportFlushAt = 1 << 20;
+// Room a row is first tried in: a typical one takes about a tenth of it.
+constexpr std::size_t kRowRoom = 1024;
 
-void showError(App& a, const std::string& what, const std::string& name, const std::string& why) {
-    a.s.boxes.show(what + "\r\n文件路径为：" + name + "\r\n原因：" + why, Buttons::Ok, Icon::Critical, kErrorTitle);
+void showError(App& a, std::string_view what, const std::string& name, std::string_view why) {
+    a.s.boxes.show(msg::fileFailure(what, name, why), Buttons::Ok, Icon::Critical, kErrorTitle);
 }
+
+// Copies a cell's text to to, and returns its bytes' high bits gathered. Cells are
+// mostly a few bytes long: fixed-size moves that overlap in the middle beat a call to
+// memcpy for them, and looking at the bytes as they pass beats reading back what was
+// just written.
+inline std::uint64_t put(char* to, std::string_view s) {
+    const char* from = s.data();
+    const std::size_t n = s.size();
+    std::uint64_t a[2], b[2];
+    if (n >= 4 && n < 8) {  // a reading
+        std::uint32_t x, y;
+        std::memcpy(&x, from, 4);
+        std::memcpy(&y, from + n - 4, 4);
+        std::memcpy(to, &x, 4);
+        std::memcpy(to + n - 4, &y, 4);
+        return x | y;
+    }
+    if (n > 32) {
+        std::memcpy(to, from, n);
+        std::uint64_t high = 0;
+        for (std::size_t i = 0; i < n; ++i) high |= static_cast<unsigned char>(from[i]);
+        return high;
+    }
+    if (n > 16) {  // a time stamp
+        std::memcpy(a, from, 16);
+        std::memcpy(b, from + n - 16, 16);
+        std::memcpy(to, a, 16);
+        std::memcpy(to + n - 16, b, 16);
+        return a[0] | a[1] | b[0] | b[1];
+    }
+    if (n >= 8) {
+        std::memcpy(a, from, 8);
+        std::memcpy(b, from + n - 8, 8);
+        std::memcpy(to, a, 8);
+        std::memcpy(to + n - 8, b, 8);
+        return a[0] | b[0];
+    }
+    std::uint64_t high = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        to[i] = from[i];
+        high |= static_cast<unsigned char>(from[i]);
+    }
+    return high;
+}
+
+constexpr std::uint64_t kHighBits = 0x8080808080808080ull;
 
 bool isAscii(std::string_view s) {
     const char* p = s.data();
@@ -31,7 +80,7 @@ bool isAscii(std::string_view s) {
         high |= w;
     }
     for (; n > 0; ++p, --n) high |= static_cast<unsigned char>(*p);
-    return (high & 0x8080808080808080ull) == 0;
+    return (high & kHighBits) == 0;
 }
 
 // Texts are UTF-8 in the program; the export is in GBK. ASCII is the same in both,
@@ -55,40 +104,33 @@ public:
         used_ += s.size();
     }
     // One row of the table: its first nine cells, each followed by a comma, then CR LF.
-    void row(std::string_view record) {
-        if (record.empty()) {  // no row: nine empty cells
-            raw(",,,,,,,,,\r\n");
-            return;
-        }
-        if (isAscii(record)) {
-            // Every length in the record is then one byte below 0x80 and every text is
-            // ASCII. The first nine cells lie side by side, each after its length: they
-            // are copied in one piece and each length in between becomes the comma that
-            // ends the cell before it.
-            const char* first = record.data() + 1;
-            std::size_t cells = std::min<std::size_t>(static_cast<unsigned char>(record[0]), 9);
-            const char* end = first;
-            for (std::size_t c = 0; c < cells; ++c) end += 1 + static_cast<unsigned char>(*end);
-            char* out = room(record.size() + 9 + 2);
-            char* o = out;
-            if (cells > 0) {
-                auto n = static_cast<std::size_t>(end - first - 1);
-                std::memcpy(o, first + 1, n);
-                for (const char* len = first + 1 + static_cast<unsigned char>(*first); len < end;
-                     len += 1 + static_cast<unsigned char>(*len)) {
-                    o[len - first - 1] = ',';
-                }
-                o += n;
-                *o++ = ',';
+    void row(RowCells cells) {
+        // Copied as they are, which is right when they are all ASCII, as time stamps and
+        // readings are; otherwise, or when they are long, written again cell by cell.
+        const RowCells again = cells;
+        char* const out = room(kRowRoom);
+        char* const end = out + kRowRoom - 11;
+        char* o = out;
+        bool fits = true;
+        std::uint64_t high = 0;
+        for (int c = 0; c < 9; ++c) {
+            const std::string_view cell = cells.next();
+            if (cell.size() > static_cast<std::size_t>(end - o)) {
+                fits = false;
+                break;
             }
-            for (std::size_t c = cells; c < 9; ++c) *o++ = ',';
+            high |= put(o, cell);
+            o += cell.size();
+            *o++ = ',';
+        }
+        if (fits && (high & kHighBits) == 0) {
             *o++ = '\r';
             *o++ = '\n';
             used_ += static_cast<std::size_t>(o - out);
             return;
         }
-        RecordCells cells(record);
-        for (int c = 1; c <= 9; ++c) {
+        cells = again;
+        for (int c = 0; c < 9; ++c) {
             text(cells.next());
             raw(",");
         }
@@ -124,25 +166,79 @@ private:
 
 }  // namespace
 
+std::string fileErrorText(const FileError& error) {
+    std::string_view reason;
+    switch (error.fault) {
+        case FileFault::None: return {};
+        case FileFault::Open: reason = msg::kFileOpen; break;
+        case FileFault::Write: reason = msg::kFileWrite; break;
+        case FileFault::Read: reason = msg::kFileRead; break;
+        case FileFault::Permissions: reason = msg::kFilePermissions; break;
+        case FileFault::Rename: reason = msg::kFileRename; break;
+        case FileFault::Other: reason = msg::kFileOther; break;
+        case FileFault::Exists: return std::string(msg::kFileExists);
+        case FileFault::Directory: return std::string(msg::kFileDirectory);
+        case FileFault::Fifo: return std::string(msg::kFileFifo);
+        case FileFault::Device: return std::string(msg::kFileDevice);
+        case FileFault::NotRegular: return std::string(msg::kFileNotRegular);
+        case FileFault::TooLarge: return std::string(msg::kFileTooLarge);
+    }
+    return msg::withDetail(reason, error.detail);
+}
+
+std::string refusalText(tablefile::Refusal refusal) {
+    using tablefile::Refusal;
+    switch (refusal) {
+        case Refusal::None: break;
+        case Refusal::Empty: return std::string(msg::kTableEmpty);
+        case Refusal::Foreign: return std::string(msg::kTableForeign);
+        case Refusal::Truncated: return std::string(msg::kTableTruncated);
+        case Refusal::Version: return std::string(msg::kTableVersion);
+        case Refusal::TooLarge: return std::string(msg::kTableTooLarge);
+        case Refusal::TooManyColumns: return std::string(msg::kTableTooManyColumns);
+        case Refusal::RowCount: return std::string(msg::kTableRowCount);
+        case Refusal::NoEndMarker: return std::string(msg::kTableNoEnd);
+        case Refusal::Checksum: return std::string(msg::kTableChecksum);
+        case Refusal::BadRows: return std::string(msg::kTableBadRows);
+    }
+    return {};
+}
+
+std::string tableErrorText(const TableError& error) {
+    using Step = TableError::Step;
+    switch (error.step) {
+        case Step::None: break;
+        case Step::Unbound: return std::string(msg::kUnbound);
+        case Step::Create: return msg::cannotCreate(fileErrorText(error.file));
+        case Step::Write: return std::string(msg::kSaveWriteFailed);
+        case Step::Finish: return msg::cannotFinish(fileErrorText(error.file));
+        case Step::Read:
+            return error.file.fault == FileFault::None ? std::string(msg::kUnreadable) : fileErrorText(error.file);
+        case Step::Refused: return refusalText(error.refusal);
+        case Step::OutOfMemory: return std::string(msg::kOutOfMemory);
+    }
+    return {};
+}
+
 void 存到文件按钮_clicked(App& a) {
     std::optional<std::string> name = a.s.fileDialog.choose(DialogMode::SaveAskBeforeReplacing, kFilter);
     if (!name) return;
-    std::string why;
+    TableError why;
     if (a.w.数据源1.save(a.s.files, *name, &why)) {
-        a.s.boxes.show("存到文件成功。\r\n文件路径为：" + *name, Buttons::Ok, Icon::Information, kInfoTitle);
+        a.s.boxes.show(msg::saved(*name), Buttons::Ok, Icon::Information, kInfoTitle);
     } else {
-        showError(a, "存到文件失败。", *name, why);
+        showError(a, msg::kSaveFailed, *name, tableErrorText(why));
     }
 }
 
 void 从文件读按钮_clicked(App& a) {
     std::optional<std::string> name = a.s.fileDialog.choose(DialogMode::Open, kFilter);
     if (!name) return;
-    std::string why;
+    TableError why;
     if (a.w.数据源1.load(a.s.files, *name, &why)) {
-        a.s.boxes.show("从文件读成功。", Buttons::Ok, Icon::Information, kInfoTitle);
+        a.s.boxes.show(std::string(msg::kReadDone), Buttons::Ok, Icon::Information, kInfoTitle);
     } else {
-        showError(a, "从文件读失败，数据表未改动。", *name, why);
+        showError(a, msg::kReadFailed, *name, tableErrorText(why));
     }
 }
 
@@ -153,13 +249,13 @@ void 按钮6_clicked(App& a) {
 
     // Created exclusively before anything is announced: an existing file is never
     // touched, and there is no gap between a check and the creation.
-    std::string why;
+    FileError why;
     std::unique_ptr<OutFile> out = a.s.files.createNew(path, &why);
     if (!out) {
         if (a.s.files.exists(path)) {
-            a.s.boxes.show("文件已存在导出失败", Buttons::Ok, Icon::None, "");
+            a.s.boxes.show(std::string(msg::kExportExists), Buttons::Ok, Icon::None, "");
         } else {
-            showError(a, "数据导出失败，无法创建文件。", path, why);
+            showError(a, msg::kExportCannotCreate, path, fileErrorText(why));
         }
         return;
     }
@@ -167,11 +263,11 @@ void 按钮6_clicked(App& a) {
     if (!csv.valid()) {
         out->commit(&why);
         a.s.files.remove(path);
-        showError(a, "数据导出失败。", path, "系统不支持GBK编码");
+        showError(a, msg::kExportFailed, path, msg::kNoGbk);
         return;
     }
 
-    a.s.boxes.show("数据导出成功。\r\n文件路径为：" + *name, Buttons::Ok, Icon::Information, kInfoTitle);
+    a.s.boxes.show(msg::exported(*name), Buttons::Ok, Icon::Information, kInfoTitle);
 
     // Headings and rows are taken now, after the box: rows recorded while it was open
     // are included. Nothing below yields to other events.
@@ -183,22 +279,19 @@ void 按钮6_clicked(App& a) {
     csv.raw("\r\n");
     bool ok = true;
     if (const RecordStore* table = a.w.数据源1.store()) {
-        const int rows = table->rowCount();
-        for (int r = 1; ok && r <= rows; ++r) {
-            csv.row(table->rowRecord(r));
-            ok = csv.maybeFlush();
-        }
+        ok = table->forEachRow([&csv](RowCells cells) {
+            csv.row(cells);
+            return csv.maybeFlush();
+        });
     }
     ok = csv.flush() && ok;
-    std::string closeWhy;
+    FileError closeWhy;
     bool closed = out->commit(&closeWhy);
     if (!ok || !closed) {
         // A truncated CSV could pass for a whole day's records: take it away.
         bool removed = a.s.files.remove(path);
-        showError(a,
-                  removed ? "数据导出失败：写入文件时出错（磁盘可能已满），未完成的文件已删除。"
-                          : "数据导出未完成：写入文件时出错（磁盘可能已满），文件内容不完整。",
-                  path, closed ? "写入失败" : closeWhy);
+        showError(a, removed ? msg::kExportCutRemoved : msg::kExportCutKept, path,
+                  closed ? std::string(msg::kExportWriteFailed) : fileErrorText(closeWhy));
     }
 }
 

@@ -1,5 +1,9 @@
 #pragma once
 // Acquisition control and recording, and the file buttons: save, read, export.
+#include <string>
+
+#include "core/services.h"
+#include "records/record_store.h"
 #include "shell/app.h"
 
 namespace keldrin {
@@ -12,5 +16,11 @@ void 清空按钮_clicked(App& a);
 void 存到文件按钮_clicked(App& a);
 void 从文件读按钮_clicked(App& a);
 void 按钮6_clicked(App& a);
+
+// The operator's words for why a file, the table file or saving or reading the table
+// failed.
+std::string fileErrorText(const FileError& error);
+std::string refusalText(tablefile::Refusal refusal);
+std::string tableErrorText(const TableError& error);
 
 }  // namespace keldrin

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "records/record_store.h"
+#include "records/varint.h"
 
 namespace keldrin::tablefile {
 
@@ -16,14 +17,6 @@ constexpr std::uint64_t kP2 = 0xC2B2AE3D27D4EB4Full;
 constexpr std::uint64_t kP3 = 0x165667B19E3779F9ull;
 constexpr std::uint64_t kP4 = 0x85EBCA77C2B2AE63ull;
 constexpr std::uint64_t kP5 = 0x27D4EB2F165667C5ull;
-
-constexpr std::size_t kTrailerSize = 4 + 8;
-constexpr std::size_t kPiece = 1 << 20;
-// Records that lie apart in the store (rewritten rows) are gathered below this size.
-constexpr std::size_t kGatherBelow = 16 << 10;
-// No table of this program comes near it; a file claiming more is hostile, even with
-// no rows to hold the cells, because the grid would lay out every column.
-constexpr std::uint32_t kMaxColumns = 16384;
 
 inline std::uint64_t rotl(std::uint64_t x, int r) { return (x << r) | (x >> (64 - r)); }
 
@@ -67,81 +60,58 @@ std::size_t stripes(std::uint64_t (&lane)[4], const unsigned char* p, std::size_
     return done;
 }
 
-void putU32(std::string& out, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>(v >> (8 * i)));
+void putU32(char* p, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) p[i] = static_cast<char>(v >> (8 * i));
 }
 
-void putU64(std::string& out, std::uint64_t v) {
-    for (int i = 0; i < 8; ++i) out.push_back(static_cast<char>(v >> (8 * i)));
+void putU64(char* p, std::uint64_t v) {
+    for (int i = 0; i < 8; ++i) p[i] = static_cast<char>(v >> (8 * i));
 }
 
 std::uint32_t getU32(const char* p) { return load32(reinterpret_cast<const unsigned char*>(p)); }
 std::uint64_t getU64(const char* p) { return load64(reinterpret_cast<const unsigned char*>(p)); }
 
-bool fail(std::string* error, const char* why) {
-    if (error) *error = why;
-    return false;
-}
+constexpr std::size_t kTrailerSize = 4 + 8;
+constexpr std::size_t kPiece = 1 << 20;
+// Runs of rows smaller than this are gathered into one piece before they go out.
+constexpr std::size_t kGatherBelow = 16 << 10;
+// No table of this program comes near it; a file claiming more is hostile, even with
+// no rows to hold the cells, because the grid would lay out every column.
+constexpr std::uint32_t kMaxColumns = 16384;
 
-struct Layout {
-    std::uint32_t rows = 0;
-    std::uint32_t cols = 0;
-    std::string_view records;
-};
-
-// The header, the counts and the checksum checked, without allocating anything.
-bool checkFrame(std::string_view bytes, Layout& out, std::string* error) {
-    if (!checkHeader(bytes.substr(0, kHeaderSize), bytes.size(), error)) return false;
-    const std::size_t size = bytes.size();
-    const char* data = bytes.data();
-    if (bytes.substr(size - kTrailerSize, kEndMarker.size()) != kEndMarker) {
-        return fail(error, "文件不完整（可能被截断）或已损坏");
+// The size of the well-formed row at the front of [start, end) for a table of columns
+// columns, or 0.
+std::size_t checkedRowSize(const char* start, const char* end, std::uint64_t columns) {
+    const char* p = start;
+    std::uint64_t n;
+    if (!varint::getChecked(p, end, columns, n)) return 0;
+    for (; n > 0; --n) {
+        std::uint64_t len;
+        if (!varint::getChecked(p, end, UINT64_MAX, len) || len > static_cast<std::uint64_t>(end - p)) return 0;
+        p += len;
     }
-    if (checksum(bytes.substr(0, size - 8)) != getU64(data + size - 8)) {
-        return fail(error, "文件已损坏（校验和不符）");
-    }
-    out = {getU32(data + 12), getU32(data + 16), bytes.substr(kHeaderSize, size - kHeaderSize - kTrailerSize)};
-    return true;
-}
-
-constexpr const char* kBadRecords = "文件内容无效（行数据不完整或与列数不符）";
-
-// The whole file checked, every record included, without allocating anything.
-bool check(std::string_view bytes, Layout& out, std::string* error) {
-    if (!checkFrame(bytes, out, error)) return false;
-    std::string_view rest = out.records;
-    for (std::uint32_t r = 0; r < out.rows; ++r) {
-        std::size_t n = RecordStore::validRecordSize(rest, static_cast<int>(out.cols));
-        if (n == 0) return fail(error, kBadRecords);
-        rest.remove_prefix(n);
-    }
-    if (!rest.empty()) return fail(error, "文件内容无效（多余的数据）");
-    return true;
+    return static_cast<std::size_t>(p - start);
 }
 
 }  // namespace
 
-bool checkHeader(std::string_view head, std::uint64_t size, std::string* error) {
-    if (size == 0) return fail(error, "文件为空，不是数据表文件");
+Refusal checkHeader(std::string_view head, std::uint64_t size) {
+    if (size == 0) return Refusal::Empty;
     const std::size_t magicPart = std::min(head.size(), kMagic.size());
-    if (head.substr(0, magicPart) != kMagic.substr(0, magicPart)) {
-        return fail(error, "不是本程序保存的数据表文件");
-    }
-    if (size < kHeaderSize + kTrailerSize || head.size() < kHeaderSize) {
-        return fail(error, "文件不完整（可能被截断）");
-    }
-    if (getU32(head.data() + 8) != kVersion) return fail(error, "数据表文件的版本不受支持");
-    if (size > kMaxFileSize) return fail(error, "文件过大（超过4GB），无法作为数据表读入");
+    if (head.substr(0, magicPart) != kMagic.substr(0, magicPart)) return Refusal::Foreign;
+    if (size < kHeaderSize + kTrailerSize || head.size() < kHeaderSize) return Refusal::Truncated;
+    if (getU32(head.data() + 8) != kVersion) return Refusal::Version;
+    if (size > kMaxFileSize) return Refusal::TooLarge;
     const std::uint32_t rows = getU32(head.data() + 12);
     const std::uint32_t cols = getU32(head.data() + 16);
     const std::uint64_t records = size - kHeaderSize - kTrailerSize;
-    if (cols > kMaxColumns) return fail(error, "文件内容无效（列数过多）");
+    if (cols > kMaxColumns) return Refusal::TooManyColumns;
     // Every row takes at least one byte; a row of a table without columns exactly one,
     // and a table without rows has nothing between header and trailer.
     if (rows > static_cast<std::uint32_t>(INT_MAX) || rows > records || ((cols == 0 || rows == 0) && records != rows)) {
-        return fail(error, "文件内容无效（行数与数据不符）");
+        return Refusal::RowCount;
     }
-    return true;
+    return Refusal::None;
 }
 
 Checksum::Checksum() : lane_{kP1 + kP2, kP2, 0, 0 - kP1} {}
@@ -198,53 +168,44 @@ std::uint64_t checksum(std::string_view bytes) {
 }
 
 bool write(const RecordStore& table, const std::function<bool(std::string_view)>& sink) {
-    const int rows = table.rowCount();
     Checksum sum;
     auto put = [&](std::string_view piece) {
         sum.update(piece);
         return sink(piece);
     };
-
     std::string small;
     small.reserve(kGatherBelow * 4);
     small.append(kMagic);
-    putU32(small, kVersion);
-    putU32(small, static_cast<std::uint32_t>(rows));
-    putU32(small, static_cast<std::uint32_t>(table.columnCount()));
-
-    // The store's records go out as they lie: rows appended one after another sit side
-    // by side in its arena, so most of the file is handed over straight from there.
-    const char* from = nullptr;
-    const char* to = nullptr;
-    auto flushSpan = [&]() {
-        auto n = static_cast<std::size_t>(to - from);
-        if (n < kGatherBelow) {
-            small.append(from, n);
+    char counts[12];
+    putU32(counts, kVersion);
+    putU32(counts + 4, static_cast<std::uint32_t>(table.rowCount()));
+    putU32(counts + 8, static_cast<std::uint32_t>(table.columnCount()));
+    small.append(counts, sizeof counts);
+    // The rows go out in the store's own runs, at most kPiece at a time; short runs are
+    // gathered first.
+    const bool ok = table.forEachRowBytes([&](std::string_view run) {
+        if (run.size() < kGatherBelow) {
+            small.append(run);
             if (small.size() < kGatherBelow * 3) return true;
-            bool ok = put(small);
+            const bool done = put(small);
             small.clear();
-            return ok;
+            return done;
         }
         if (!small.empty()) {
             if (!put(small)) return false;
             small.clear();
         }
-        return put({from, n});
-    };
-    for (int r = 1; r <= rows; ++r) {
-        std::string_view rec = table.rowRecord(r);
-        if (rec.data() == to && static_cast<std::size_t>(to - from) + rec.size() <= kPiece) {
-            to += rec.size();
-            continue;
+        for (; !run.empty(); run.remove_prefix(std::min(run.size(), kPiece))) {
+            if (!put(run.substr(0, kPiece))) return false;
         }
-        if (from != to && !flushSpan()) return false;
-        from = rec.data();
-        to = from + rec.size();
-    }
-    if (from != to && !flushSpan()) return false;
+        return true;
+    });
+    if (!ok) return false;
     small.append(kEndMarker);
     sum.update(small);
-    putU64(small, sum.digest());
+    char digest[8];
+    putU64(digest, sum.digest());
+    small.append(digest, sizeof digest);
     return sink(small);
 }
 
@@ -257,32 +218,25 @@ std::string encode(const RecordStore& table) {
     return out;
 }
 
-bool read(std::string_view bytes, RecordStore& into, std::string* error, const std::function<void()>& accepted) {
-    Layout file;
-    if (!check(bytes, file, error)) return false;
-    if (accepted) accepted();
-    RecordStore table;
-    table.setColumnCount(static_cast<int>(file.cols));
-    // Checked once more record by record as they are placed: the store trusts nothing.
-    if (!table.appendRowRecords(file.records, file.rows)) return fail(error, kBadRecords);
-    into.replaceWith(std::move(table));
-    return true;
+Refusal read(std::string&& bytes, RecordStore& into) {
+    if (Refusal r = checkHeader(std::string_view(bytes).substr(0, kHeaderSize), bytes.size()); r != Refusal::None) {
+        return r;
+    }
+    const std::size_t size = bytes.size();
+    const char* const data = bytes.data();
+    if (std::string_view(bytes).substr(size - kTrailerSize, kEndMarker.size()) != kEndMarker) {
+        return Refusal::NoEndMarker;
+    }
+    if (checksum(std::string_view(bytes).substr(0, size - 8)) != getU64(data + size - 8)) return Refusal::Checksum;
+    const std::uint32_t rows = getU32(data + 12);
+    const std::uint32_t cols = getU32(data + 16);
+    const bool taken = into.replaceWithRows(static_cast<int>(cols), rows, std::move(bytes), kHeaderSize,
+                                            size - kHeaderSize - kTrailerSize, [cols](std::string_view rest) {
+                                                return checkedRowSize(rest.data(), rest.data() + rest.size(), cols);
+                                            });
+    return taken ? Refusal::None : Refusal::BadRows;
 }
 
-bool readOwned(std::string&& bytes, RecordStore& into, std::string* error, const std::function<void()>& accepted) {
-    Layout file;
-    if (!checkFrame(bytes, file, error)) return false;
-    // Taking the bytes over checks every record and indexes the rows in one pass, and
-    // copies nothing: the old table is still there, untouched, if the file is refused.
-    RecordStore table;
-    table.setColumnCount(static_cast<int>(file.cols));
-    auto offset = static_cast<std::size_t>(file.records.data() - bytes.data());
-    if (!table.adoptRowRecords(std::move(bytes), offset, file.records.size(), file.rows)) {
-        return fail(error, kBadRecords);
-    }
-    if (accepted) accepted();
-    into.replaceWith(std::move(table));
-    return true;
-}
+Refusal read(std::string_view bytes, RecordStore& into) { return read(std::string(bytes), into); }
 
 }  // namespace keldrin::tablefile

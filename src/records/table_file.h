@@ -5,9 +5,9 @@
 //   8 bytes  magic  89 4B 4C 44 54 0D 0A 1A  ("\x89KLDT\r\n\x1A")
 //   u32      format version (2)
 //   u32      row count, u32 column count
-//   per row: the row's record as the store holds it: varint(cell count), at most the
-//            column count, then per cell varint(byte length) and the text; cells past
-//            the count are empty. Varints are in their shortest form.
+//   per row: varint(cell count), at most the column count, then per cell varint(byte
+//            length) and the text; cells past the count are empty. Varints are
+//            little-endian base 128 in their shortest form.
 //   4 bytes  end marker "KEND"
 //   u64      checksum (below) of every byte before it
 // The magic's high byte and CR LF catch text-mode transfers; the checksum catches the
@@ -28,35 +28,44 @@ inline constexpr std::string_view kMagic{"\x89KLDT\r\n\x1A", 8};
 inline constexpr std::string_view kEndMarker{"KEND", 4};
 inline constexpr std::uint32_t kVersion = 2;
 inline constexpr std::size_t kHeaderSize = 8 + 4 + 4 + 4;
-// Larger files are refused unread. The store takes a file's bytes over as one piece,
-// addressed with 32-bit offsets, and no recording comes near it.
+// Larger files are refused unread: no recording comes near it.
 inline constexpr std::uint64_t kMaxFileSize = 0xFFFFFFFFu;
+
+// Why a file is not taken as a table. The handlers word it for the operator.
+enum class Refusal {
+    None,            // taken
+    Empty,           // no bytes at all
+    Foreign,         // not this program's table file
+    Truncated,       // shorter than a header and trailer
+    Version,         // another version of the format
+    TooLarge,        // beyond kMaxFileSize
+    TooManyColumns,  // more columns than any table of this program
+    RowCount,        // more or fewer rows than the bytes can hold
+    NoEndMarker,     // cut short, or damaged at its end
+    Checksum,        // damaged
+    BadRows,         // rows that do not fill the file or do not fit the columns
+};
 
 // What can be told from the first kHeaderSize bytes and the file's size alone: that it
 // is this program's table file, of this version, within kMaxFileSize, and with counts
 // its size can hold. Lets a reader refuse a file before reading the bulk of it.
-bool checkHeader(std::string_view head, std::uint64_t size, std::string* error);
+Refusal checkHeader(std::string_view head, std::uint64_t size);
 
 // Streams the whole table to sink in pieces; false as soon as sink fails.
 bool write(const RecordStore& table, const std::function<bool(std::string_view)>& sink);
 // The whole file in memory (for small tables and tests).
 std::string encode(const RecordStore& table);
 
-// Validates bytes as a whole and fills into (which must be empty) with its table. On
-// failure into is left empty and error says why, in Chinese. accepted, when given,
-// runs once the whole file is known good and before the new table is built: the place
-// to let go of the table it will replace, so that the old table, the file's bytes and
-// the new table are never all held at once. Files beyond kMaxFileSize are refused.
-bool read(std::string_view bytes, RecordStore& into, std::string* error,
-          const std::function<void()>& accepted = {});
-// The same, but a file read whole is taken over as the new table's storage instead of
-// copied: bytes is moved from on success only. Nothing is built beside the bytes but
-// the rows' index, so accepted runs once that is done.
-bool readOwned(std::string&& bytes, RecordStore& into, std::string* error, const std::function<void()>& accepted = {});
+// Checks bytes as a whole and replaces into's table with the file's, whose memory the
+// bytes then are (see RecordStore::replaceWithRows). Refused, into and bytes are left as
+// they were.
+Refusal read(std::string&& bytes, RecordStore& into);
+// The same for bytes that stay the caller's: they are copied first.
+Refusal read(std::string_view bytes, RecordStore& into);
 
-// A 64-bit checksum built like XXH64: four independent multiply-and-rotate lanes over
-// 8-byte words, so it keeps up with memory where a byte-table CRC does not. Fed in
-// pieces of any size, it gives what one call over the whole would.
+// XXH64 with seed 0: four independent multiply-and-rotate lanes over 8-byte words, so
+// it keeps up with memory where a byte-wise CRC does not. Fed in pieces of any size, it
+// gives what one call over the whole would.
 class Checksum {
 public:
     Checksum();

@@ -1,6 +1,7 @@
 // The serial connection: start-up connection, reconnect, the port dialog.
 #include <string>
 
+#include "common/messages.h"
 #include "common/textnum.h"
 #include "shell/shell.h"
 
@@ -9,7 +10,6 @@ namespace keldrin {
 namespace {
 
 constexpr std::uint8_t kConnectGreeting[] = {0x5C, 0xA5, 0x00, 0x00};  // 0xA55C, LSB first
-const std::string kConnecting = "Keldrin              加油连接中。。。";
 
 // A settings file holds one decimal integer; missing or empty gives 0. Only its start
 // is read, so a huge or endless file cannot hold up start-up.
@@ -19,7 +19,7 @@ int readSetting(App& a, const std::string& name, std::string* text = nullptr) {
     return textToInt(content);
 }
 
-void showPortError(App& a) { a.s.boxes.show("请选择正确的端口", Buttons::Ok, Icon::None, ""); }
+void showPortError(App& a) { a.s.boxes.show(std::string(msg::kChoosePort), Buttons::Ok, Icon::None, ""); }
 
 }  // namespace
 
@@ -30,23 +30,23 @@ void startUpConnection(App& a) {
     a.w.编辑框3.setText(baudText);
     a.s.port.setBaudRate(textToInt(a.w.编辑框3.text()));
     if (!a.s.port.open()) {
-        a.s.boxes.show("连接失败", Buttons::Ok, Icon::None, "");
+        a.s.boxes.show(std::string(msg::kConnectFailed), Buttons::Ok, Icon::None, "");
         return;
     }
     a.pause(100);
     a.s.port.send(kConnectGreeting);
-    a.w.setTitle("Keldrin3.0              已连接COM" + std::to_string(a.s.port.portNumber()));
+    a.w.setTitle(msg::titleConnectedAtStart(a.s.port.portNumber()));
 }
 
 void 连接_chosen(App& a) {
-    a.w.setTitle(kConnecting);
+    a.w.setTitle(std::string(msg::kTitleConnecting));
     a.s.port.close();
     if (!a.s.port.open()) {
         showPortError(a);
         return;
     }
     a.s.port.send(kConnectGreeting);
-    a.w.setTitle("Keldrin              已连接COM" + std::to_string(a.s.port.portNumber()));
+    a.w.setTitle(msg::titleConnected(a.s.port.portNumber()));
 }
 
 void 端口设置_chosen(App& a) {
@@ -70,11 +70,11 @@ void PortWin_组合框1_itemChosen(App& a, PortWin& d) {
     int n = d.组合框1.items()[static_cast<std::size_t>(index)].value;
     a.s.port.setPortNumber(n);
     d.编辑框1.setText(std::to_string(n));
-    a.w.setTitle("加油连接中。。。");
+    a.w.setTitle(std::string(msg::kTitleConnectingChosenPort));
     a.s.port.close();
     if (!a.s.port.open()) showPortError(a);
     a.s.files.writeAll("端口号.txt", d.编辑框1.text());
-    a.w.setTitle("Keldrin             " + std::to_string(a.s.port.portNumber()));
+    a.w.setTitle(msg::titlePortSet(a.s.port.portNumber()));
 }
 
 void PortWin_按钮1_clicked(App&, PortWin& d) { d.close(); }

@@ -214,5 +214,58 @@ TEST_F(Files_, ExportThatCannotCreateItsFileSaysSoInsteadOfSuccess) {
     EXPECT_EQ(h.boxes.shown[0].text.rfind("数据导出失败，无法创建文件。", 0), 0u) << h.boxes.shown[0].text;
 }
 
+// The adapters report codes and the handlers word them: every code in the words the
+// operator has always read.
+TEST(FileTexts, EveryCodeReadsAsItAlwaysHas) {
+    using tablefile::Refusal;
+    using Step = TableError::Step;
+    const std::pair<FileError, std::string> files[] = {
+        {{FileFault::None, ""}, ""},
+        {{FileFault::Open, ""}, "无法打开文件"},
+        {{FileFault::Open, "No such file or directory"}, "无法打开文件：No such file or directory"},
+        {{FileFault::Write, "No space left on device"}, "写入失败（磁盘可能已满）：No space left on device"},
+        {{FileFault::Read, ""}, "读取失败"},
+        {{FileFault::Permissions, "Permission denied"}, "没有权限：Permission denied"},
+        {{FileFault::Rename, ""}, "无法替换原文件"},
+        {{FileFault::Other, "x"}, "文件操作失败：x"},
+        {{FileFault::Exists, ""}, "文件已存在"},
+        {{FileFault::Directory, ""}, "这是一个文件夹，不是文件"},
+        {{FileFault::Fifo, ""}, "这是一个管道（FIFO），不是普通文件"},
+        {{FileFault::Device, ""}, "这是一个设备，不是普通文件"},
+        {{FileFault::NotRegular, ""}, "不是普通文件"},
+        {{FileFault::TooLarge, ""}, "文件过大"},
+    };
+    for (const auto& [error, text] : files) EXPECT_EQ(fileErrorText(error), text);
+
+    const std::pair<Refusal, std::string> refusals[] = {
+        {Refusal::Empty, "文件为空，不是数据表文件"},
+        {Refusal::Foreign, "不是本程序保存的数据表文件"},
+        {Refusal::Truncated, "文件不完整（可能被截断）"},
+        {Refusal::Version, "数据表文件的版本不受支持"},
+        {Refusal::TooLarge, "文件过大（超过4GB），无法作为数据表读入"},
+        {Refusal::TooManyColumns, "文件内容无效（列数过多）"},
+        {Refusal::RowCount, "文件内容无效（行数与数据不符）"},
+        {Refusal::NoEndMarker, "文件不完整（可能被截断）或已损坏"},
+        {Refusal::Checksum, "文件已损坏（校验和不符）"},
+        {Refusal::BadRows, "文件内容无效（行数据不完整或与列数不符）"},
+    };
+    for (const auto& [refusal, text] : refusals) {
+        EXPECT_EQ(refusalText(refusal), text);
+        EXPECT_EQ(tableErrorText({Step::Refused, {}, refusal}), text);
+    }
+
+    const FileError denied{FileFault::Permissions, "Permission denied"};
+    const std::pair<TableError, std::string> tables[] = {
+        {{Step::Unbound, {}, Refusal::None}, "数据表未绑定"},
+        {{Step::Create, denied, Refusal::None}, "无法创建文件：没有权限：Permission denied"},
+        {{Step::Write, {}, Refusal::None}, "写入文件失败（磁盘可能已满），原文件未改动"},
+        {{Step::Finish, {FileFault::Rename, ""}, Refusal::None}, "无法完成保存：无法替换原文件，原文件未改动"},
+        {{Step::Read, {}, Refusal::None}, "无法读取文件（文件不存在或没有权限）"},
+        {{Step::Read, {FileFault::Read, "I/O error"}, Refusal::None}, "读取失败：I/O error"},
+        {{Step::OutOfMemory, {}, Refusal::None}, "内存不足，无法读入这么大的数据表"},
+    };
+    for (const auto& [error, text] : tables) EXPECT_EQ(tableErrorText(error), text);
+}
+
 }  // namespace
 }  // namespace keldrin::test

@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <new>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "records/record_store.h"
+#include "records/table_file.h"
 
 namespace keldrin {
 namespace {
@@ -49,34 +51,55 @@ TEST(RecordStore, AppendToEmptyNineColumnTableGivesNineEmptyCells) {
     EXPECT_EQ(s.cell(1, 10), "");
 }
 
-TEST(RecordStore, CellsOfOldAndNewRowsKeepTheirOwnTexts) {
+TEST(RecordStore, OnlyTheNewestRowTakesCellsAndItKeepsThemExactly) {
     RecordStore s;
     s.setColumnCount(9);
     for (int i = 0; i < 3000; ++i) appendTypicalRow(s, i);
-    // Rewrite a middle cell of an old row, longer and then shorter, out of order.
-    s.setCell(10, 5, "a much longer text than before, with 中文");
-    s.setCell(10, 9, "");
-    s.setCell(10, 1, "x");
-    s.setCell(3000, 3, "");  // the newest row, in place
+    // The newest row rewritten in place: longer, shorter, emptied, out of order.
+    s.setCell(3000, 5, "a much longer text than before, with 中文");
+    s.setCell(3000, 9, "");
+    s.setCell(3000, 1, "x");
+    s.setCell(3000, 3, "");
     s.setCell(3000, 2, "1.5");
-    EXPECT_EQ(s.cell(10, 1), "x");
-    EXPECT_EQ(s.cell(10, 4), "-12.345");
-    EXPECT_EQ(s.cell(10, 5), "a much longer text than before, with 中文");
-    EXPECT_EQ(s.cell(10, 9), "");
-    EXPECT_EQ(s.cell(9, 5), "-12.345");
-    EXPECT_EQ(s.cell(11, 1), typicalTime(10));
+    EXPECT_EQ(s.cell(3000, 1), "x");
     EXPECT_EQ(s.cell(3000, 2), "1.5");
     EXPECT_EQ(s.cell(3000, 3), "");
     EXPECT_EQ(s.cell(3000, 4), "-12.345");
-    // A row appended after the rewrite of an older one is not confused with it.
+    EXPECT_EQ(s.cell(3000, 5), "a much longer text than before, with 中文");
+    EXPECT_EQ(s.cell(3000, 9), "");
+    // Older rows are the record of the past: a write to one changes nothing.
+    CountingObserver o;
+    s.addObserver(&o);
+    s.setCell(10, 5, "changed");
+    s.setCell(2999, 1, "changed");
+    EXPECT_TRUE(o.changed.empty());
+    EXPECT_EQ(s.cell(10, 5), "-12.345");
+    EXPECT_EQ(s.cell(2999, 1), typicalTime(2998));
+    EXPECT_EQ(s.cell(11, 1), typicalTime(10));
+    // The next row starts where the rewritten one ends, and is not confused with it.
     appendTypicalRow(s, 3000);
     s.setCell(3001, 9, "z");
     EXPECT_EQ(s.cell(3001, 9), "z");
-    EXPECT_EQ(s.cell(10, 5), "a much longer text than before, with 中文");
+    EXPECT_EQ(s.cell(3000, 5), "a much longer text than before, with 中文");
 }
 
-// Random operations against a plain reference table: rewrites scattered over old rows
-// (which leave garbage and trigger compaction), shrinking and growing both counts.
+// Every row's cells as forEachRow gives them, padded to columns.
+std::vector<std::vector<std::string>> rowsOf(const RecordStore& s) {
+    std::vector<std::vector<std::string>> rows;
+    s.forEachRow([&](RowCells cells) {
+        EXPECT_LE(cells.size(), static_cast<std::size_t>(s.columnCount()));
+        rows.emplace_back();
+        for (int c = 1; c <= s.columnCount(); ++c) rows.back().emplace_back(cells.next());
+        EXPECT_EQ(cells.size(), 0u);
+        EXPECT_EQ(cells.next(), "");  // and empty past them
+        return true;
+    });
+    return rows;
+}
+
+// Random operations against a plain reference table: rows appended and their cells
+// set in any order and size (rows moving to a fresh chunk among them), both counts
+// shrunk and grown, the whole table replaced by what its own file reads back.
 TEST(RecordStore, MatchesAPlainTableUnderRandomOperations) {
     RecordStore s;
     std::vector<std::vector<std::string>> ref;
@@ -85,7 +108,7 @@ TEST(RecordStore, MatchesAPlainTableUnderRandomOperations) {
     std::mt19937 rng(12345);
     auto randomText = [&rng] {
         static const std::string pieces[] = {"", "0.000", "-12.345", "温度", std::string(300, 'x'), "a,b\r\n",
-                                             std::string("\0z", 2)};
+                                             std::string("\0z", 2), std::string(5000, 'w')};
         return pieces[rng() % std::size(pieces)];
     };
     auto check = [&] {
@@ -96,81 +119,34 @@ TEST(RecordStore, MatchesAPlainTableUnderRandomOperations) {
                 std::string want = c <= cols ? ref[r - 1][c - 1] : "";
                 ASSERT_EQ(s.cell(r, c), want) << "row " << r << " column " << c;
             }
-            // The raw record is exactly the row: not a byte of its neighbours or of garbage.
-            std::string_view rec = s.rowRecord(r);
-            ASSERT_EQ(RecordStore::validRecordSize(rec, cols), rec.size()) << "row " << r;
-            RecordCells cells(rec);
-            for (int c = 1; c <= cols; ++c) ASSERT_EQ(cells.next(), ref[r - 1][c - 1]) << "row " << r << " column " << c;
         }
+        ASSERT_EQ(rowsOf(s), ref);
     };
     for (int step = 0; step < 40000; ++step) {
-        int op = static_cast<int>(rng() % 100);
-        if (op < 30 || ref.empty()) {
+        int op = static_cast<int>(rng() % 1000);
+        if (op < 300 || ref.empty()) {
             s.appendRow();
             ref.emplace_back(cols);
-        } else if (op < 33) {  // a copy of a random row, as a file read would append it
-            int r = static_cast<int>(rng() % ref.size()) + 1;
-            ASSERT_TRUE(s.appendRowRecord(std::string(s.rowRecord(r))));
-            ref.push_back(ref[r - 1]);
-        } else if (op < 97) {
-            int r = static_cast<int>(rng() % ref.size()) + 1;
+        } else if (op < 990) {
             int c = static_cast<int>(rng() % cols) + 1;
             std::string t = randomText();
-            s.setCell(r, c, t);
-            ref[r - 1][c - 1] = t;
-        } else if (op < 98) {
+            s.setCell(s.rowCount(), c, t);
+            ref.back()[c - 1] = t;
+        } else if (op < 995) {
             int n = static_cast<int>(rng() % (ref.size() + 5));
             s.setRowCount(n);
             ref.resize(n, std::vector<std::string>(cols));
-        } else {
+        } else if (op < 998) {
             int n = 1 + static_cast<int>(rng() % 12);
             s.setColumnCount(n);
             for (auto& row : ref) row.resize(n);
             cols = n;
+        } else {  // read back from its own file, to go on from there
+            ASSERT_EQ(tablefile::read(tablefile::encode(s), s), tablefile::Refusal::None);
         }
         if (step % 4000 == 0) check();
     }
     check();
-}
-
-// Rows growing at the end, as recording does, with now and then a change further up or
-// rows dropped: every raw record must stay exactly its row, whichever way its size is found.
-TEST(RecordStore, RowRecordsStayExactWhileRowsGrowAtTheEnd) {
-    RecordStore s;
-    s.setColumnCount(9);
-    std::vector<std::vector<std::string>> ref;
-    std::mt19937 rng(777);
-    const std::string texts[] = {"", "1.000", "-12.345", "温度", std::string(200, 'y'), std::string(5000, 'w')};
-    for (int step = 0; step < 20000; ++step) {
-        int op = static_cast<int>(rng() % 100);
-        if (op < 45 || ref.empty()) {
-            s.appendRow();
-            ref.emplace_back(9);
-        } else if (op < 95) {
-            int r = static_cast<int>(ref.size()) - (op == 94 && rng() % 8 == 0 ? 1 : 0);  // mostly the newest row
-            if (r < 1) r = 1;
-            int c = static_cast<int>(rng() % 9) + 1;
-            const std::string& t = texts[rng() % std::size(texts)];
-            s.setCell(r, c, t);
-            ref[r - 1][c - 1] = t;
-        } else if (op < 96) {
-            int n = static_cast<int>(rng() % (ref.size() + 1));
-            s.setRowCount(n);
-            ref.resize(n, std::vector<std::string>(9));
-        } else {
-            int r = static_cast<int>(rng() % ref.size()) + 1;
-            ASSERT_TRUE(s.appendRowRecord(std::string(s.rowRecord(r))));
-            ref.push_back(ref[r - 1]);
-        }
-        if (step % 100 == 0 || step == 19999) {
-            for (int r = 1; r <= s.rowCount(); ++r) {
-                std::string_view rec = s.rowRecord(r);
-                ASSERT_EQ(RecordStore::validRecordSize(rec, 9), rec.size()) << "step " << step << " row " << r;
-                RecordCells cells(rec);
-                for (int c = 1; c <= 9; ++c) ASSERT_EQ(cells.next(), ref[r - 1][c - 1]) << "row " << r << "," << c;
-            }
-        }
-    }
 }
 
 TEST(RecordStore, ShrinkingColumnsDropsTheirCellsForGood) {
@@ -206,15 +182,17 @@ TEST(RecordStore, ObserversHearOfEveryChange) {
     EXPECT_EQ(o.changed[0], std::make_pair(2, 3));
     s.setRowCount(0);
     EXPECT_EQ(o.resets, 2);
+    // Replaced by rows read from a file: once emptied, once filled, nothing per row.
     RecordStore other;
     other.setColumnCount(2);
     other.appendRow();
     other.setCell(1, 2, "y");
-    s.replaceWith(std::move(other));
-    EXPECT_EQ(o.resets, 3);
+    ASSERT_EQ(tablefile::read(tablefile::encode(other), s), tablefile::Refusal::None);
+    EXPECT_EQ(o.resets, 4);
+    EXPECT_EQ(o.appended.size(), 3u);
     EXPECT_EQ(s.columnCount(), 2);
+    EXPECT_EQ(s.rowCount(), 1);
     EXPECT_EQ(s.cell(1, 2), "y");
-    EXPECT_EQ(other.rowCount(), 0);
     s.removeObserver(&o);
     s.appendRow();
     EXPECT_EQ(o.appended.size(), 3u);
@@ -236,104 +214,71 @@ TEST(RecordStore, TypicalRowCostsAtMost160BytesAllOverheadIncluded) {
     EXPECT_LT(s.memoryBytes(), 4096u);  // clearing gives the memory back
 }
 
-// Every row of from, record by record, as the table file carries them.
-std::string allRecords(const RecordStore& from) {
-    std::string out;
-    for (int r = 1; r <= from.rowCount(); ++r) out.append(from.rowRecord(r));
-    return out;
-}
-
-void expectSameCells(const RecordStore& a, const RecordStore& b) {
-    ASSERT_EQ(a.rowCount(), b.rowCount());
-    for (int r = 1; r <= a.rowCount(); ++r) {
-        for (int c = 1; c <= a.columnCount() + 1; ++c) ASSERT_EQ(a.cell(r, c), b.cell(r, c)) << r << "," << c;
+// The size of the row at the front of bytes, as a table of columns columns holds them,
+// or 0: one-byte numbers only, which is all these tests write.
+std::size_t shortRowSize(std::string_view bytes, int columns) {
+    if (bytes.empty() || static_cast<unsigned char>(bytes[0]) > columns) return 0;
+    std::size_t at = 1;
+    for (int n = static_cast<unsigned char>(bytes[0]); n > 0; --n) {
+        if (at >= bytes.size() || static_cast<unsigned char>(bytes[at]) >= 0x80) return 0;
+        at += 1 + static_cast<unsigned char>(bytes[at]);
     }
+    return at <= bytes.size() ? at : 0;
 }
 
-TEST(RecordStore, RowRecordsCarryEveryRowIntoAnotherTableExactly) {
-    RecordStore s;
-    s.setColumnCount(12);
-    for (int i = 0; i < 5000; ++i) appendTypicalRow(s, i);
-    s.setCell(7, 12, "第十二列");
-    s.setCell(8, 3, std::string(300, 'L'));  // a length of two varint bytes
-    s.setCell(9, 9, "");                    // an empty cell kept inside the count
-    s.appendRow();                          // a row with no cells at all
-    s.setCell(2, 1, "rewritten elsewhere");  // its record leaves the arena's order
-
-    CountingObserver o;
-    RecordStore copy;
-    copy.setColumnCount(12);
-    copy.addObserver(&o);
-    const std::string records = allRecords(s);
-    ASSERT_TRUE(copy.appendRowRecords(records, static_cast<std::size_t>(s.rowCount())));
-    ASSERT_EQ(o.appended.size(), 1u);
-    EXPECT_EQ(o.appended[0], std::make_pair(1, s.rowCount()));
-    expectSameCells(s, copy);
-    EXPECT_EQ(allRecords(copy), records);
-
-    // The copy goes on like any table: its newest row grows in place, old rows change.
-    copy.setCell(copy.rowCount(), 4, "tail");
-    copy.setCell(1, 1, "head");
-    ASSERT_TRUE(copy.appendRowRecord(s.rowRecord(7)));
-    EXPECT_EQ(copy.cell(copy.rowCount() - 1, 4), "tail");
-    EXPECT_EQ(copy.cell(1, 1), "head");
-    EXPECT_EQ(copy.cell(copy.rowCount(), 12), "第十二列");
-    EXPECT_EQ(copy.cell(3, 2), "-12.345");
-
-    // A large buffer taken over rather than copied reads the same and stays usable.
-    std::string owned = "head" + records;
-    RecordStore taken;
-    taken.setColumnCount(12);
-    ASSERT_TRUE(taken.adoptRowRecords(std::move(owned), 4, records.size(), static_cast<std::size_t>(s.rowCount())));
-    expectSameCells(s, taken);
-    taken.setCell(taken.rowCount(), 2, "grown");
-    taken.setCell(3, 5, std::string(500, 'z'));
-    taken.appendRow();
-    taken.setCell(taken.rowCount(), 1, "new");
-    EXPECT_EQ(taken.cell(taken.rowCount() - 1, 2), "grown");
-    EXPECT_EQ(taken.cell(3, 5), std::string(500, 'z'));
-    EXPECT_EQ(taken.cell(3, 6), "-12.345");
-    EXPECT_EQ(taken.cell(taken.rowCount(), 1), "new");
-}
-
-TEST(RecordStore, MalformedRowRecordsAreRefusedAndTheTableLeftAsItWas) {
+TEST(RecordStore, RowsTakenOverAreCheckedOneByOneAndAllOrNothing) {
     RecordStore s;
     s.setColumnCount(9);
-    appendTypicalRow(s, 1);
-    const std::string before = allRecords(s);
-    const std::string good = std::string("\x02\x01" "a" "\x00", 4);
+    for (int i = 1; i <= 3; ++i) appendTypicalRow(s, i);
+    CountingObserver o;
+    s.addObserver(&o);
+    const std::string rows = std::string("\x02\x01" "a" "\x00", 4) + std::string("\x03\x00\x00\x02" "zz", 6) + std::string(1, '\0');
+    auto size = [](std::string_view b) { return shortRowSize(b, 9); };
     struct Case {
         const char* what;
         std::string bytes;
         std::size_t count;
-    } cases[] = {
-        {"more cells than columns", std::string("\x0A") + std::string(10, '\0'), 1},
-        {"a length past the end", std::string("\x01\x05" "abc", 5), 1},
-        {"a length past the end of a long buffer", good + std::string("\x01\xFF\xFF\xFF\x0F" "x", 6), 2},
-        {"an overlong cell count", std::string("\x81\x00", 2), 1},
-        {"an overlong length", std::string("\x01\x80\x00", 3), 1},
-        {"a truncated varint", std::string("\x01\x80", 2), 1},
-        {"bytes left over", good + std::string(1, '\0'), 1},
-        {"fewer records than counted", good, 2},
-        {"more rows than bytes", good, 5},
-        {"nothing for one row", "", 1},
+    } refused[] = {
+        {"more cells than columns", "##" + std::string("\x0A") + std::string(10, '\0'), 1},
+        {"a length past the end", "##" + std::string("\x01\x05" "abc", 5), 1},
+        {"bytes left over", "##" + rows + std::string(1, '\0'), 3},
+        {"fewer rows than counted", "##" + rows, 4},
+        {"nothing for one row", "##", 1},
     };
-    for (const Case& c : cases) {
-        EXPECT_FALSE(s.appendRowRecords(c.bytes, c.count)) << c.what;
-        std::string owned = std::string(70000, '#') + c.bytes;  // large enough to be taken over
-        EXPECT_FALSE(s.adoptRowRecords(std::move(owned), 70000, c.bytes.size(), c.count)) << c.what;
-        EXPECT_EQ(owned.size(), 70000 + c.bytes.size()) << c.what << ": refused bytes are left alone";
-        ASSERT_EQ(s.rowCount(), 1) << c.what;
-        ASSERT_EQ(allRecords(s), before) << c.what;
+    for (Case& c : refused) {
+        const std::string before = c.bytes;
+        EXPECT_FALSE(s.replaceWithRows(9, c.count, std::move(c.bytes), 2, before.size() - 2, size)) << c.what;
+        EXPECT_EQ(c.bytes, before) << c.what << ": refused bytes are left alone";
+        ASSERT_EQ(s.rowCount(), 3) << c.what;
+        EXPECT_EQ(s.cell(3, 1), typicalTime(3)) << c.what;
     }
-    EXPECT_EQ(RecordStore::validRecordSize(std::string("\x0A") + std::string(10, '\0'), 10), 11u);
-    // After all those refusals the arena still appends where it should.
-    ASSERT_TRUE(s.appendRowRecords(good + good, 2));
-    appendTypicalRow(s, 2);
-    EXPECT_EQ(s.cell(1, 9), "-12.345");
-    EXPECT_EQ(s.cell(2, 1), "a");
-    EXPECT_EQ(s.cell(3, 2), "");
-    EXPECT_EQ(s.cell(4, 1), typicalTime(2));
+    EXPECT_EQ(o.resets, 0);
+
+    std::string bytes = "head" + rows + "tail";
+    ASSERT_TRUE(s.replaceWithRows(9, 3, std::move(bytes), 4, rows.size(), size));
+    EXPECT_EQ(o.resets, 2);
+    ASSERT_EQ(s.rowCount(), 3);
+    EXPECT_EQ(s.cell(1, 1), "a");
+    EXPECT_EQ(s.cell(1, 2), "");
+    EXPECT_EQ(s.cell(2, 3), "zz");
+    EXPECT_EQ(s.cell(3, 1), "");
+    std::string out;
+    s.forEachRowBytes([&](std::string_view run) {
+        out += run;
+        return true;
+    });
+    EXPECT_EQ(out, rows);  // exactly the rows, not the bytes around them
+    // The table goes on like any other: its newest row grows out of the bytes taken
+    // over, and new rows follow.
+    s.setCell(3, 4, std::string(500, 'n'));
+    appendTypicalRow(s, 9);
+    EXPECT_EQ(s.cell(3, 4), std::string(500, 'n'));
+    EXPECT_EQ(s.cell(2, 3), "zz");
+    EXPECT_EQ(s.cell(4, 1), typicalTime(9));
+    s.setRowCount(2);
+    appendTypicalRow(s, 10);
+    EXPECT_EQ(s.cell(2, 3), "zz");
+    EXPECT_EQ(s.cell(3, 1), typicalTime(10));
 }
 
 }  // namespace

@@ -15,6 +15,12 @@ namespace keldrin {
 namespace {
 
 using test::FullDiskFiles;
+using tablefile::Refusal;
+
+// The refusals the operator reads as "文件内容无效（…）".
+bool invalidContent(Refusal r) {
+    return r == Refusal::TooManyColumns || r == Refusal::RowCount || r == Refusal::BadRows;
+}
 
 void fill(RecordStore& s, int rows, int cols) {
     s.setColumnCount(cols);
@@ -55,14 +61,14 @@ TEST(TableFile, RoundTripKeepsEveryCellExactly) {
     original.setCell(3, 4, "\xCE\xC2\xB6\xC8");          // bytes that are not UTF-8 survive too
     std::string bytes = tablefile::encode(original);
     RecordStore back;
-    std::string why;
-    ASSERT_TRUE(tablefile::read(bytes, back, &why)) << why;
+    ASSERT_EQ(tablefile::read(bytes, back), Refusal::None);
     expectSame(original, back);
+    EXPECT_EQ(tablefile::encode(back), bytes);
 
     RecordStore empty;
     empty.setColumnCount(9);
     RecordStore emptyBack;
-    ASSERT_TRUE(tablefile::read(tablefile::encode(empty), emptyBack, &why)) << why;
+    ASSERT_EQ(tablefile::read(tablefile::encode(empty), emptyBack), Refusal::None);
     EXPECT_EQ(emptyBack.rowCount(), 0);
     EXPECT_EQ(emptyBack.columnCount(), 9);
 }
@@ -73,26 +79,21 @@ TEST(TableFile, RefusesEveryTruncationAndEverySingleByteCorruption) {
     const std::string bytes = tablefile::encode(original);
     for (std::size_t n = 0; n < bytes.size(); ++n) {
         RecordStore into;
-        std::string why;
-        ASSERT_FALSE(tablefile::read(std::string_view(bytes).substr(0, n), into, &why)) << n;
-        EXPECT_FALSE(why.empty());
+        ASSERT_NE(tablefile::read(std::string_view(bytes).substr(0, n), into), Refusal::None) << n;
         EXPECT_EQ(into.rowCount(), 0);
     }
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         std::string bad = bytes;
         bad[i] = static_cast<char>(bad[i] ^ 0x20);
         RecordStore into;
-        std::string why;
-        ASSERT_FALSE(tablefile::read(bad, into, &why)) << i;
+        ASSERT_NE(tablefile::read(bad, into), Refusal::None) << i;
         EXPECT_EQ(into.rowCount(), 0);
     }
 }
 
 TEST(TableFile, RefusesForeignAndHostileFilesWithAReason) {
-    std::string why;
     RecordStore into;
-    EXPECT_FALSE(tablefile::read("时间,1,2,3,4,5,6,7,8,\r\n", into, &why));
-    EXPECT_EQ(why, "不是本程序保存的数据表文件");
+    EXPECT_EQ(tablefile::read(std::string_view("时间,1,2,3,4,5,6,7,8,\r\n"), into), Refusal::Foreign);
 
     RecordStore small;
     fill(small, 2, 9);
@@ -101,17 +102,16 @@ TEST(TableFile, RefusesForeignAndHostileFilesWithAReason) {
     for (auto [rows, cols] : {std::pair<std::uint32_t, std::uint32_t>{0xFFFFFFFFu, 9}, {2, 0x7FFFFFFFu},
                               {0x10000u, 0x10000u}, {3, 9}}) {
         std::string hostile = reseal(setU32(setU32(good, 12, rows), 16, cols));
-        ASSERT_FALSE(tablefile::read(hostile, into, &why)) << rows << "x" << cols;
-        EXPECT_NE(why.find("文件内容无效"), std::string::npos) << why;
+        Refusal why = tablefile::read(hostile, into);
+        EXPECT_TRUE(invalidContent(why)) << rows << "x" << cols << ": " << static_cast<int>(why);
     }
     for (std::uint32_t version : {1u, tablefile::kVersion + 1}) {  // an older layout, a newer one
-        EXPECT_FALSE(tablefile::read(reseal(setU32(good, 8, version)), into, &why));
-        EXPECT_EQ(why, "数据表文件的版本不受支持");
+        EXPECT_EQ(tablefile::read(reseal(setU32(good, 8, version)), into), Refusal::Version);
     }
     // A cell claiming more bytes than the file holds.
     std::string overlong = good;
     overlong[20 + 1] = 0x7F;
-    EXPECT_FALSE(tablefile::read(reseal(overlong), into, &why));
+    EXPECT_NE(tablefile::read(reseal(overlong), into), Refusal::None);
     EXPECT_EQ(into.rowCount(), 0);
     // A row claiming more cells than the table has columns, every byte of it present.
     RecordStore narrow;
@@ -122,10 +122,46 @@ TEST(TableFile, RefusesForeignAndHostileFilesWithAReason) {
     wide.insert(20 + 1 + 9 * 2, "\x01w", 2);
     wide[20] = 10;
     ASSERT_EQ(wide.size(), tablefile::encode(narrow).size() + 2);
-    EXPECT_FALSE(tablefile::read(reseal(wide), into, &why));
-    EXPECT_NE(why.find("文件内容无效"), std::string::npos) << why;
-    EXPECT_TRUE(tablefile::read(reseal(setU32(wide, 16, 10)), into, &why)) << why;  // fine with ten columns
+    EXPECT_TRUE(invalidContent(tablefile::read(reseal(wide), into)));
+    EXPECT_EQ(tablefile::read(reseal(setU32(wide, 16, 10)), into), Refusal::None);  // fine with ten columns
     EXPECT_EQ(into.cell(1, 10), "w");
+}
+
+// A table file of the given counts around body, its checksum right.
+std::string fileOf(std::uint32_t rows, std::uint32_t cols, const std::string& body) {
+    std::string bytes(tablefile::kMagic);
+    bytes.append(12, '\0');
+    bytes = setU32(setU32(setU32(bytes, 8, tablefile::kVersion), 12, rows), 16, cols);
+    return reseal(bytes + body + std::string(tablefile::kEndMarker) + std::string(8, '\0'));
+}
+
+TEST(TableFile, MalformedRowsAreRefusedAndTheTableLeftAsItWas) {
+    RecordStore table;
+    fill(table, 2, 9);
+    const std::string before = tablefile::encode(table);
+    const std::string good = std::string("\x02\x01" "a" "\x00", 4);
+    ASSERT_EQ(tablefile::read(fileOf(1, 9, good), table), Refusal::None);  // the shape is right
+    ASSERT_EQ(tablefile::read(before, table), Refusal::None);
+    struct Case {
+        const char* what;
+        std::string body;
+        std::uint32_t rows;
+    } cases[] = {
+        {"more cells than columns", std::string("\x0A") + std::string(10, '\0'), 1},
+        {"a length past the end", std::string("\x01\x05" "abc", 5), 1},
+        {"a length past the end of a long buffer", good + std::string("\x01\xFF\xFF\xFF\x0F" "x", 6), 2},
+        {"an overlong cell count", std::string("\x81\x00", 2), 1},
+        {"an overlong length", std::string("\x01\x80\x00", 3), 1},
+        {"a truncated number", std::string("\x01\x80", 2), 1},
+        {"bytes left over", good + std::string(1, '\0'), 1},
+        {"fewer rows than counted", good, 2},
+        {"more rows than bytes", good, 5},
+        {"nothing for one row", "", 1},
+    };
+    for (const Case& c : cases) {
+        EXPECT_TRUE(invalidContent(tablefile::read(fileOf(c.rows, 9, c.body), table))) << c.what;
+        ASSERT_EQ(tablefile::encode(table), before) << c.what;
+    }
 }
 
 TEST(TableFile, LoadLetsTheOldTableGoOnlyForAGoodFileAndBeforeTakingTheNewOne) {
@@ -148,10 +184,10 @@ TEST(TableFile, LoadLetsTheOldTableGoOnlyForAGoodFileAndBeforeTakingTheNewOne) {
     table.addObserver(&resets);
     DataSource ds;
     ds.bind(&table);
-    std::string why;
-    ASSERT_TRUE(ds.load(files, "day.tbl", &why)) << why;
-    // Emptied first, so that its memory is back before the new table is handed over;
-    // then the new table in one piece.
+    TableError why;
+    ASSERT_TRUE(ds.load(files, "day.tbl", &why)) << static_cast<int>(why.step);
+    // Emptied first, its memory to be filled with the new table; then the new table in
+    // one piece.
     EXPECT_EQ(resets.rowsSeen, (std::vector<int>{0, 3000}));
     expectSame(fileTable, table);
 
@@ -162,7 +198,8 @@ TEST(TableFile, LoadLetsTheOldTableGoOnlyForAGoodFileAndBeforeTakingTheNewOne) {
     ASSERT_TRUE(files.writeAll("bad.tbl", reseal(bytes)));
     resets.rowsSeen.clear();
     EXPECT_FALSE(ds.load(files, "bad.tbl", &why));
-    EXPECT_NE(why.find("文件内容无效"), std::string::npos) << why;
+    EXPECT_EQ(why.step, TableError::Step::Refused);
+    EXPECT_TRUE(invalidContent(why.refusal));
     EXPECT_TRUE(resets.rowsSeen.empty());
     expectSame(fileTable, table);
 }
@@ -176,21 +213,22 @@ TEST(TableFile, FailedLoadLeavesTheTableAsItWas) {
     ds.bind(&table);
     std::string bytes = tablefile::encode(table);
     files.writeAll("cut.tbl", std::string_view(bytes).substr(0, bytes.size() / 2));
-    std::string why;
+    TableError why;
     EXPECT_FALSE(ds.load(files, "cut.tbl", &why));
-    EXPECT_NE(why.find("不完整"), std::string::npos) << why;
+    EXPECT_EQ(why.step, TableError::Step::Refused);
+    EXPECT_TRUE(why.refusal == Refusal::NoEndMarker || why.refusal == Refusal::Truncated);  // "文件不完整…"
     EXPECT_FALSE(ds.load(files, "missing.tbl", &why));
-    EXPECT_FALSE(why.empty());
+    EXPECT_EQ(why.step, TableError::Step::Read);
     // A table too large for memory: refused like a bad file, the program goes on.
     struct NoMemory : FullDiskFiles {
         using FullDiskFiles::FullDiskFiles;
-        std::optional<std::string> readAll(const std::string&, std::uint64_t, std::string*) override {
+        std::optional<std::string> readAll(const std::string&, std::uint64_t, FileError*) override {
             throw std::bad_alloc();
         }
     } noMemory(files, 0);
     files.writeAll("day.tbl", bytes);
     EXPECT_FALSE(ds.load(noMemory, "day.tbl", &why));
-    EXPECT_EQ(why, "内存不足，无法读入这么大的数据表");
+    EXPECT_EQ(why.step, TableError::Step::OutOfMemory);
     EXPECT_EQ(table.rowCount(), 4);
     EXPECT_EQ(table.cell(1, 3), "103.5");
     EXPECT_EQ(table.cell(2, 2), "温度 2");
@@ -203,8 +241,8 @@ TEST(TableFile, SaveFailingHalfWayLeavesTheOldFileIntact) {
     fill(oldTable, 10, 9);
     DataSource ds;
     ds.bind(&oldTable);
-    std::string why;
-    ASSERT_TRUE(ds.save(disk, "day.tbl", &why)) << why;
+    TableError why;
+    ASSERT_TRUE(ds.save(disk, "day.tbl", &why));
     const std::optional<std::string> before = disk.readAll("day.tbl");
 
     RecordStore bigger;
@@ -212,17 +250,17 @@ TEST(TableFile, SaveFailingHalfWayLeavesTheOldFileIntact) {
     ds.bind(&bigger);
     FullDiskFiles full(disk, 1500000);
     EXPECT_FALSE(ds.save(full, "day.tbl", &why));
-    EXPECT_NE(why.find("写入文件失败"), std::string::npos) << why;
+    EXPECT_EQ(why.step, TableError::Step::Write);  // "写入文件失败（磁盘可能已满），原文件未改动"
     EXPECT_EQ(disk.readAll("day.tbl"), before);
     // No half-written leftovers beside it either.
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 1);
 
     // And the same table saved without a limit reads back whole.
-    ASSERT_TRUE(ds.save(disk, "day.tbl", &why)) << why;
+    ASSERT_TRUE(ds.save(disk, "day.tbl", &why));
     RecordStore back;
     DataSource reader;
     reader.bind(&back);
-    ASSERT_TRUE(reader.load(disk, "day.tbl", &why)) << why;
+    ASSERT_TRUE(reader.load(disk, "day.tbl", &why));
     expectSame(bigger, back);
 }
 
@@ -235,11 +273,12 @@ TEST(TableFile, CorpusFilesAreReadWithoutHarmAndValidOnesLoad) {
         std::stringstream content;
         content << in.rdbuf();
         RecordStore into;
-        std::string why;
-        bool ok = tablefile::read(content.str(), into, &why);
+        const Refusal why = tablefile::read(content.str(), into);
+        const bool ok = why == Refusal::None;
         ++files;
         if (entry.path().filename().string().rfind("valid", 0) == 0) {
-            EXPECT_TRUE(ok) << entry.path() << ": " << why;
+            EXPECT_TRUE(ok) << entry.path() << ": " << static_cast<int>(why);
+            EXPECT_EQ(tablefile::encode(into), content.str()) << entry.path();
             ++valid;
         }
         if (entry.path().filename().string().rfind("bad", 0) == 0) {

@@ -10,20 +10,20 @@ namespace keldrin::test {
 class FullDiskFiles : public Files {
 public:
     FullDiskFiles(Files& real, std::size_t budget) : real_(real), budget_(budget) {}
-    std::optional<std::string> readAll(const std::string& n, std::uint64_t max, std::string* e) override {
+    std::optional<std::string> readAll(const std::string& n, std::uint64_t max, FileError* e) override {
         return real_.readAll(n, max, e);
     }
-    std::optional<std::string> readPrefix(const std::string& n, std::size_t max, std::string* e,
+    std::optional<std::string> readPrefix(const std::string& n, std::size_t max, FileError* e,
                                           std::uint64_t* size) override {
         return real_.readPrefix(n, max, e, size);
     }
     bool writeAll(const std::string& n, std::string_view b) override { return real_.writeAll(n, b); }
     bool exists(const std::string& n) override { return real_.exists(n); }
     bool remove(const std::string& n) override { return real_.remove(n); }
-    std::unique_ptr<OutFile> createAtomic(const std::string& n, std::string* e) override {
+    std::unique_ptr<OutFile> createAtomic(const std::string& n, FileError* e) override {
         return wrap(real_.createAtomic(n, e));
     }
-    std::unique_ptr<OutFile> createNew(const std::string& n, std::string* e) override {
+    std::unique_ptr<OutFile> createNew(const std::string& n, FileError* e) override {
         return wrap(real_.createNew(n, e));
     }
 
@@ -40,7 +40,7 @@ private:
             left -= b.size();
             return inner->write(b);
         }
-        bool commit(std::string* e) override { return inner->commit(e); }
+        bool commit(FileError* e) override { return inner->commit(e); }
     };
     std::unique_ptr<OutFile> wrap(std::unique_ptr<OutFile> inner) {
         if (!inner) return nullptr;

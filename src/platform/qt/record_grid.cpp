@@ -139,19 +139,17 @@ void RecordGridView::refreshStyle() {
     const DataSource* source = grid_.source();
     if (!source || !source->style().applied) return;
     const TableStyle& s = source->style();
-    if (shownStyle_.applied && shownStyle_.colour == s.colour && shownStyle_.number == s.number &&
-        shownStyle_.flag == s.flag) {
+    if (shownStyle_.applied && shownStyle_.gridLineColour == s.gridLineColour &&
+        shownStyle_.cellPadding == s.cellPadding && shownStyle_.alternatingRows == s.alternatingRows) {
         return;
     }
     shownStyle_ = s;
-    // The table style: its colour draws the grid lines and the heading row, its number
-    // is the cell padding in pixels, its flag shades every other row.
-    const QString colour = QColor::fromRgb(static_cast<QRgb>(s.colour)).name();
+    const QString colour = QColor::fromRgb(static_cast<QRgb>(s.gridLineColour)).name();
     setStyleSheet(QStringLiteral("QTableView { gridline-color: %1; }"
                                  "QHeaderView::section { background-color: %1; border: 0px; }")
                       .arg(colour));
-    delegate_.setPadding(std::max(0, s.number));
-    setAlternatingRowColors(s.flag);
+    delegate_.setPadding(std::max(0, s.cellPadding));
+    setAlternatingRowColors(s.alternatingRows);
     viewport()->update();
 }
 

@@ -57,7 +57,6 @@ public:
     void applyZoom(int level);
     // Takes up the table style of the grid's data source once it has been applied.
     void refreshStyle();
-    RecordTableModel& tableModel() { return model_; }
 
 private:
     void placeColumns();

@@ -1,0 +1,105 @@
+#pragma once
+// Every text the program shows the operator in a message box, a box's title, the
+// window's title or the file dialog: here, and nowhere else. The handlers choose and
+// put them together; what lies below them (files, the table file) reports codes.
+#include <string>
+#include <string_view>
+
+namespace keldrin::msg {
+
+namespace detail {
+inline std::string join(std::string_view a, std::string_view b) {
+    std::string s(a);
+    s += b;
+    return s;
+}
+}  // namespace detail
+
+// Titles of the main window while connecting and once connected.
+inline constexpr std::string_view kTitleConnecting = "Keldrin              加油连接中。。。";
+inline constexpr std::string_view kTitleConnectingChosenPort = "加油连接中。。。";
+inline std::string titleConnectedAtStart(int port) {
+    return detail::join("Keldrin3.0              已连接COM", std::to_string(port));
+}
+inline std::string titleConnected(int port) { return detail::join("Keldrin              已连接COM", std::to_string(port)); }
+inline std::string titlePortSet(int port) { return detail::join("Keldrin             ", std::to_string(port)); }
+
+// Connection boxes, shown without a title.
+inline constexpr std::string_view kConnectFailed = "连接失败";
+inline constexpr std::string_view kChoosePort = "请选择正确的端口";
+
+// Box titles.
+inline constexpr std::string_view kInfoTitle = "信息";
+inline constexpr std::string_view kErrorTitle = "错误";
+
+// The file dialog's filter, "description|pattern".
+inline constexpr std::string_view kFileFilter = "所以文件 *.*|*.*";
+
+// A failed file operation: what failed, on which file, and why.
+inline std::string fileFailure(std::string_view what, std::string_view path, std::string_view why) {
+    std::string s(what);
+    s += "\r\n文件路径为：";
+    s += path;
+    s += "\r\n原因：";
+    s += why;
+    return s;
+}
+
+// Saving and reading the table.
+inline std::string saved(std::string_view path) { return detail::join("存到文件成功。\r\n文件路径为：", path); }
+inline constexpr std::string_view kSaveFailed = "存到文件失败。";
+inline constexpr std::string_view kReadDone = "从文件读成功。";
+inline constexpr std::string_view kReadFailed = "从文件读失败，数据表未改动。";
+
+// Exporting the table as CSV.
+inline std::string exported(std::string_view path) { return detail::join("数据导出成功。\r\n文件路径为：", path); }
+inline constexpr std::string_view kExportExists = "文件已存在导出失败";
+inline constexpr std::string_view kExportCannotCreate = "数据导出失败，无法创建文件。";
+inline constexpr std::string_view kExportFailed = "数据导出失败。";
+inline constexpr std::string_view kNoGbk = "系统不支持GBK编码";
+inline constexpr std::string_view kExportCutRemoved =
+    "数据导出失败：写入文件时出错（磁盘可能已满），未完成的文件已删除。";
+inline constexpr std::string_view kExportCutKept = "数据导出未完成：写入文件时出错（磁盘可能已满），文件内容不完整。";
+inline constexpr std::string_view kExportWriteFailed = "写入失败";
+
+// Why the table could not be saved or read.
+inline constexpr std::string_view kUnbound = "数据表未绑定";
+inline std::string cannotCreate(std::string_view why) { return detail::join("无法创建文件：", why); }
+inline constexpr std::string_view kSaveWriteFailed = "写入文件失败（磁盘可能已满），原文件未改动";
+inline std::string cannotFinish(std::string_view why) {
+    return detail::join(detail::join("无法完成保存：", why), "，原文件未改动");
+}
+inline constexpr std::string_view kUnreadable = "无法读取文件（文件不存在或没有权限）";
+inline constexpr std::string_view kOutOfMemory = "内存不足，无法读入这么大的数据表";
+
+// Why a file is not taken as a table.
+inline constexpr std::string_view kTableEmpty = "文件为空，不是数据表文件";
+inline constexpr std::string_view kTableForeign = "不是本程序保存的数据表文件";
+inline constexpr std::string_view kTableTruncated = "文件不完整（可能被截断）";
+inline constexpr std::string_view kTableVersion = "数据表文件的版本不受支持";
+inline constexpr std::string_view kTableTooLarge = "文件过大（超过4GB），无法作为数据表读入";
+inline constexpr std::string_view kTableTooManyColumns = "文件内容无效（列数过多）";
+inline constexpr std::string_view kTableRowCount = "文件内容无效（行数与数据不符）";
+inline constexpr std::string_view kTableNoEnd = "文件不完整（可能被截断）或已损坏";
+inline constexpr std::string_view kTableChecksum = "文件已损坏（校验和不符）";
+inline constexpr std::string_view kTableBadRows = "文件内容无效（行数据不完整或与列数不符）";
+
+// Why a file could not be read or written.
+inline constexpr std::string_view kFileOpen = "无法打开文件";
+inline constexpr std::string_view kFileWrite = "写入失败（磁盘可能已满）";
+inline constexpr std::string_view kFileRead = "读取失败";
+inline constexpr std::string_view kFilePermissions = "没有权限";
+inline constexpr std::string_view kFileRename = "无法替换原文件";
+inline constexpr std::string_view kFileOther = "文件操作失败";
+inline constexpr std::string_view kFileExists = "文件已存在";
+inline constexpr std::string_view kFileDirectory = "这是一个文件夹，不是文件";
+inline constexpr std::string_view kFileFifo = "这是一个管道（FIFO），不是普通文件";
+inline constexpr std::string_view kFileDevice = "这是一个设备，不是普通文件";
+inline constexpr std::string_view kFileNotRegular = "不是普通文件";
+inline constexpr std::string_view kFileTooLarge = "文件过大";
+// A reason with the system's own words after it, when it gave any.
+inline std::string withDetail(std::string_view reason, std::string_view said) {
+    return said.empty() ? std::string(reason) : detail::join(detail::join(reason, "："), said);
+}
+
+}  // namespace keldrin::msg
