@@ -62,6 +62,25 @@ inline constexpr std::string_view kExportCutRemoved =
 inline constexpr std::string_view kExportCutKept = "数据导出未完成：写入文件时出错（磁盘可能已满），文件内容不完整。";
 inline constexpr std::string_view kExportWriteFailed = "写入失败";
 
+// Emptying the table.
+inline constexpr std::string_view kConfirmClear = "确认清空全部数据吗？";
+
+// The journal of rows not yet saved, and rows rescued from it after a crash.
+inline constexpr std::string_view kWarningTitle = "警告";
+inline std::string rescued(std::string_view path, std::size_t rows, std::size_t damaged) {
+    std::string s = "上次运行未保存的记录已恢复。\r\n共 " + std::to_string(rows) + " 行，文件路径为：";
+    s += path;
+    if (damaged > 0) s += "\r\n另有 " + std::to_string(damaged) + " 处记录已损坏，无法恢复。";
+    return s;
+}
+inline constexpr std::string_view kRescueFailed = "上次运行未保存的记录无法写入恢复文件，已保留在未保存记录.dat中。";
+inline constexpr std::string_view kJournalInUse =
+    "另一个Keldrin正在本文件夹中记录。本程序的记录只保存在内存中，请及时存到文件。";
+inline constexpr std::string_view kJournalUnavailable =
+    "无法使用未保存记录文件（未保存记录.dat）。记录只保存在内存中，请及时存到文件。";
+inline constexpr std::string_view kJournalWriteFailed =
+    "写入未保存记录文件失败（磁盘可能已满）。此后的记录只保存在内存中，请及时存到文件。";
+
 // Why the table could not be saved or read.
 inline constexpr std::string_view kUnbound = "数据表未绑定";
 inline std::string cannotCreate(std::string_view why) { return detail::join("无法创建文件：", why); }

@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "core/dispatcher.h"
+#include "core/journal_file.h"
 
 namespace keldrin {
 
@@ -195,6 +196,11 @@ public:
     virtual std::unique_ptr<OutFile> createAtomic(const std::string& name, FileError* error) = 0;
     // Creates name exclusively: fails when it exists (no check-then-create race).
     virtual std::unique_ptr<OutFile> createNew(const std::string& name, FileError* error) = 0;
+    // Opens the journal name (creating it) for this program alone; previous gets what
+    // it held. nullptr with the reason when another program holds it or it cannot be
+    // opened.
+    virtual std::unique_ptr<JournalFile> openJournal(const std::string& name, std::string* previous,
+                                                     JournalOpenError* error) = 0;
 };
 
 class PortWin;

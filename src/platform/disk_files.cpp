@@ -6,6 +6,8 @@
 #include <QSaveFile>
 #include <algorithm>
 
+#include "platform/disk_journal.h"
+
 #ifdef Q_OS_UNIX
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -217,6 +219,11 @@ std::unique_ptr<OutFile> DiskFiles::createNew(const std::string& name, FileError
     auto out = std::make_unique<NewOut>(q(path(name)));
     if (!out->open(error)) return nullptr;
     return out;
+}
+
+std::unique_ptr<JournalFile> DiskFiles::openJournal(const std::string& name, std::string* previous,
+                                                   JournalOpenError* error) {
+    return DiskJournal::open(q(path(name)), previous, error);
 }
 
 }  // namespace keldrin

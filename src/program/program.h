@@ -5,6 +5,7 @@
 #include "link/link.h"
 #include "receiver/receiver.h"
 #include "recording/recording.h"
+#include "recording/unsaved_rows.h"
 #include "shell/shell.h"
 
 namespace keldrin {
@@ -25,7 +26,10 @@ public:
 
     // Runs the start-up sequence as the first event.
     void start() {
-        app.s.dispatcher.post([this] { startUpSequence(app); });
+        app.s.dispatcher.post([this] {
+            startUpSequence(app);
+            openUnsavedRows(app);
+        });
     }
 
     Globals g;

@@ -2,6 +2,8 @@
 // emptying of the receive echo, the poll interval and clearing the record table.
 #include "common/textnum.h"
 #include "recording/recording.h"
+#include "recording/unsaved_rows.h"
+#include "common/messages.h"
 
 namespace keldrin {
 
@@ -29,6 +31,7 @@ void 时钟5_tick(App& a) {
     for (int i = 1; i <= 8; ++i) {
         if (a.w.选择框(i).checked()) ds.setCell(r, 1 + i, a.w.CT(i).text());
     }
+    keepUnsavedRow(a, r);
 }
 
 void 时钟3_tick(App& a) {
@@ -43,9 +46,10 @@ void 间隔时间_textChanged(App& a) {
 }
 
 void 清空按钮_clicked(App& a) {
-    if (a.s.boxes.show("确认清空全部数据吗？", Buttons::OkCancel, Icon::None, "") != Answer::Ok) return;
+    if (a.s.boxes.show(std::string(msg::kConfirmClear), Buttons::OkCancel, Icon::None, "") != Answer::Ok) return;
     a.w.通用提供者1.setRowCount(0);
     a.w.通用提供者1.setColumnCount(kRecordColumns);
+    forgetUnsavedRows(a);
 }
 
 }  // namespace keldrin

@@ -1,5 +1,6 @@
 // Saving, reading and exporting the record table.
 #include <QStringEncoder>
+#include <array>
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -8,6 +9,7 @@
 #include "common/messages.h"
 #include "records/record_store.h"
 #include "recording/recording.h"
+#include "recording/unsaved_rows.h"
 
 namespace keldrin {
 
@@ -225,6 +227,8 @@ void 存到文件按钮_clicked(App& a) {
     if (!name) return;
     TableError why;
     if (a.w.数据源1.save(a.s.files, *name, &why)) {
+        // Before the box: rows recorded while it is open are not in the file.
+        forgetUnsavedRows(a);
         a.s.boxes.show(msg::saved(*name), Buttons::Ok, Icon::Information, kInfoTitle);
     } else {
         showError(a, msg::kSaveFailed, *name, tableErrorText(why));
@@ -236,10 +240,38 @@ void 从文件读按钮_clicked(App& a) {
     if (!name) return;
     TableError why;
     if (a.w.数据源1.load(a.s.files, *name, &why)) {
+        forgetUnsavedRows(a);
         a.s.boxes.show(std::string(msg::kReadDone), Buttons::Ok, Icon::Information, kInfoTitle);
     } else {
         showError(a, msg::kReadFailed, *name, tableErrorText(why));
     }
+}
+
+namespace {
+
+// The heading line and every row of table, as the export lays them out.
+bool writeCsvBody(GbkWriter& csv, const std::array<std::string, 8>& headings, const RecordStore* table) {
+    csv.text("时间,");
+    for (const std::string& h : headings) {
+        csv.text(h);
+        csv.raw(",");
+    }
+    csv.raw("\r\n");
+    bool ok = true;
+    if (table) {
+        ok = table->forEachRow([&csv](RowCells cells) {
+            csv.row(cells);
+            return csv.maybeFlush();
+        });
+    }
+    return csv.flush() && ok;
+}
+
+}  // namespace
+
+bool writeCsv(OutFile& out, const std::array<std::string, 8>& headings, const RecordStore& table) {
+    GbkWriter csv(out);
+    return csv.valid() && writeCsvBody(csv, headings, &table);
 }
 
 void 按钮6_clicked(App& a) {
@@ -271,20 +303,9 @@ void 按钮6_clicked(App& a) {
 
     // Headings and rows are taken now, after the box: rows recorded while it was open
     // are included. Nothing below yields to other events.
-    csv.text("时间,");
-    for (int i = 1; i <= 8; ++i) {
-        csv.text(a.w.表(i).text());
-        csv.raw(",");
-    }
-    csv.raw("\r\n");
-    bool ok = true;
-    if (const RecordStore* table = a.w.数据源1.store()) {
-        ok = table->forEachRow([&csv](RowCells cells) {
-            csv.row(cells);
-            return csv.maybeFlush();
-        });
-    }
-    ok = csv.flush() && ok;
+    std::array<std::string, 8> headings;
+    for (int i = 1; i <= 8; ++i) headings[static_cast<std::size_t>(i - 1)] = a.w.表(i).text();
+    bool ok = writeCsvBody(csv, headings, a.w.数据源1.store());
     FileError closeWhy;
     bool closed = out->commit(&closeWhy);
     if (!ok || !closed) {
@@ -292,7 +313,9 @@ void 按钮6_clicked(App& a) {
         bool removed = a.s.files.remove(path);
         showError(a, removed ? msg::kExportCutRemoved : msg::kExportCutKept, path,
                   closed ? std::string(msg::kExportWriteFailed) : fileErrorText(closeWhy));
+        return;
     }
+    forgetUnsavedRows(a);
 }
 
 }  // namespace keldrin

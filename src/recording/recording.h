@@ -1,5 +1,6 @@
 #pragma once
 // Acquisition control and recording, and the file buttons: save, read, export.
+#include <array>
 #include <string>
 
 #include "core/services.h"
@@ -22,5 +23,9 @@ void 按钮6_clicked(App& a);
 std::string fileErrorText(const FileError& error);
 std::string refusalText(tablefile::Refusal refusal);
 std::string tableErrorText(const TableError& error);
+
+// The export's layout (GBK, a heading line from headings, nine cells and a comma each
+// per row, CR LF) of every row of table; false when writing failed.
+bool writeCsv(OutFile& out, const std::array<std::string, 8>& headings, const RecordStore& table);
 
 }  // namespace keldrin

@@ -3,9 +3,21 @@
 // process ends. One instance, passed by reference to every handler.
 #include <array>
 #include <cstdint>
+#include <memory>
+#include <string>
 #include <vector>
 
+#include "core/journal_file.h"
+
 namespace keldrin {
+
+// The journal of rows not yet saved (recording/unsaved_rows.h).
+struct UnsavedRowJournal {
+    std::unique_ptr<JournalFile> file;    // none: rows are kept in memory only
+    std::array<std::string, 8> headings;  // as last written to the file
+    bool headingsWritten = false;
+    bool told = false;  // the operator knows that rows are kept in memory only
+};
 
 struct Globals {
     std::int32_t silenceTicks = 0;
@@ -19,6 +31,7 @@ struct Globals {
     std::vector<std::uint8_t> bindPayload = std::vector<std::uint8_t>(128, 0);
     std::int32_t crcLength = 0;
     std::int32_t crcValue = 0;
+    UnsavedRowJournal unsavedRows;
 };
 
 }  // namespace keldrin

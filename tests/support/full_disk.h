@@ -26,6 +26,10 @@ public:
     std::unique_ptr<OutFile> createNew(const std::string& n, FileError* e) override {
         return wrap(real_.createNew(n, e));
     }
+    std::unique_ptr<JournalFile> openJournal(const std::string& n, std::string* previous,
+                                             JournalOpenError* e) override {
+        return real_.openJournal(n, previous, e);
+    }
 
 private:
     struct Out : OutFile {
