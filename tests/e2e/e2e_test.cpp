@@ -4,6 +4,9 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <csignal>
+#include <QProcess>
+#include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
@@ -333,6 +336,78 @@ TEST_F(EndToEnd, UnpluggedBoxIsSurvivedAndConnectRestoresPolling) {
     for (int i = 1; i <= 8; ++i) g().channelValues[static_cast<std::size_t>(i)] = 0.0f;
     ASSERT_TRUE(processUntil([&] { return allReadingsArrived(4); }, 10000));
     ASSERT_TRUE(processUntil([&] { return g().silenceTicks == 0; }, 10000));
+}
+
+// The recording half of the crash test below, run by it as a child process: records at
+// "0.1秒" in the folder it is given and prints every row it appended, until killed.
+TEST(EndToEndCrashChild, RecordsAndPrintsItsRowsUntilKilled) {
+    const QString folder = qEnvironmentVariable("KELDRIN_CRASH_CHILD_DIR");
+    if (folder.isEmpty()) GTEST_SKIP() << "the child of EndToEnd.AKilledProgramsRowsAreRescuedAtTheNextStart";
+    qtApp();
+    ModalAnswerer answerer([](QWidget& modal) {
+        if (auto* box = qobject_cast<QMessageBox*>(&modal)) box->button(QMessageBox::Ok)->click();
+    });
+    QtProgram program(folder);
+    program.start();
+    MainWin& w = program.model();
+    program.dispatcher().post([&] { w.组合框3.userSetSelectedIndex(0); });
+    program.dispatcher().post([&] { w.启动.clicked(); });
+    int printed = 0;
+    for (QElapsedTimer t; t.isValid() ? t.elapsed() < 60000 : (t.start(), true);) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        for (; printed < w.通用提供者1.rowCount(); ++printed) {
+            std::string line = "ROW ";
+            for (int c = 1; c <= 9; ++c) line += std::string(w.通用提供者1.cell(printed + 1, c)) + ",";
+            std::printf("%s\n", line.c_str());
+            std::fflush(stdout);
+        }
+    }
+}
+
+// A kill in the middle of recording costs no row: the next start rescues every row the
+// grid had, as an export of them would have written them.
+TEST_F(EndToEnd, AKilledProgramsRowsAreRescuedAtTheNextStart) {
+    SimProcess sim(dir.path());
+    ASSERT_TRUE(sim.ok());
+    QProcess child;
+    child.setProgram(QCoreApplication::applicationFilePath());
+    child.setArguments({QStringLiteral("--gtest_filter=EndToEndCrashChild.*")});
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("KELDRIN_CRASH_CHILD_DIR"), dir.path());
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    child.setProcessEnvironment(env);
+    child.start();
+    ASSERT_TRUE(child.waitForStarted(5000));
+    std::vector<std::string> printed;
+    auto take = [&] {
+        while (child.canReadLine()) {
+            const std::string line = child.readLine().trimmed().toStdString();
+            if (line.rfind("ROW ", 0) == 0) printed.push_back(line.substr(4));
+        }
+    };
+    ASSERT_TRUE(processUntil([&] { return take(), printed.size() >= 30; }, 30000));
+    ::kill(static_cast<pid_t>(child.processId()), SIGKILL);
+    ASSERT_TRUE(child.waitForFinished(5000));
+    take();
+
+    program = std::make_unique<QtProgram>(dir.path());
+    program->start();
+    ASSERT_TRUE(processUntil([&] { return !boxes.empty(); }, 5000));
+    const QStringList rescued = QDir(dir.path()).entryList({QStringLiteral("恢复记录_*.csv")});
+    ASSERT_EQ(rescued.size(), 1);
+    QFile csv(dir.filePath(rescued[0]));
+    ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
+    QList<QByteArray> lines = csv.readAll().split('\n');
+    ASSERT_EQ(lines.takeLast(), QByteArray());  // after the last CR LF
+    const std::size_t rows = static_cast<std::size_t>(lines.size()) - 1;
+    // The grid may have taken a row or two it had not yet printed when it was killed.
+    EXPECT_GE(rows, printed.size());
+    EXPECT_LE(rows, printed.size() + 2);
+    for (std::size_t r = 0; r < printed.size(); ++r) {
+        EXPECT_EQ(lines[static_cast<qsizetype>(r + 1)].toStdString(), printed[r] + "\r") << r;
+    }
+    EXPECT_EQ(boxes.front(), "上次运行未保存的记录已恢复。\r\n共 " + std::to_string(rows) + " 行，文件路径为：" +
+                                 rescued[0].toStdString());
 }
 
 }  // namespace
