@@ -26,5 +26,5 @@ BUILD_PACKAGES=(
   qt6-base-dev qt6-base-dev-tools qt6-serialport-dev qt6-qpa-plugins
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-wqy-microhei
-  locales
+  locales zlib1g-dev
 )
