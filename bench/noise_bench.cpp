@@ -18,17 +18,6 @@ namespace {
 
 using keldrin::test::SimProcess;
 
-qint64 longestPass(int ms) {
-    QElapsedTimer total, pass;
-    qint64 longest = 0;
-    for (total.start(); total.elapsed() < ms;) {
-        pass.start();
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        longest = std::max(longest, pass.elapsed());
-    }
-    return longest;
-}
-
 void writeFile(const QTemporaryDir& dir, const char* name, const char* text) {
     QFile f(dir.filePath(QString::fromUtf8(name)));
     if (f.open(QIODevice::WriteOnly)) f.write(text);
@@ -63,7 +52,7 @@ void Noise(benchmark::State& state, int noiseSeconds, const char* rate) {
             program->dispatcher().post([&] { w.启动.clicked(); });
             ++clicks;
             if (w.启动.text() != before) ++clicksTaken;
-            longest = std::max(longest, longestPass(500));
+            longest = std::max(longest, keldrin::test::longestEventLoopPassMs(500));
         }
         const long rssGrowth = keldrin::test::statusKb("VmRSS:") - rssBefore;
         if (w.启动.text() != "停止") program->dispatcher().post([&] { w.启动.clicked(); });

@@ -61,17 +61,6 @@ protected:
             if (b.enabled()) b.clicked();
         });
     }
-    // Runs the event loop for about ms; returns its longest single pass.
-    static qint64 longestEventLoopPassMs(int ms) {
-        QElapsedTimer total, pass;
-        qint64 longest = 0;
-        for (total.start(); total.elapsed() < ms;) {
-            pass.start();
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-            longest = std::max(longest, pass.elapsed());
-        }
-        return longest;
-    }
     bool allReadingsArrived(int channels) {
         for (int i = 1; i <= channels; ++i) {
             if (g().channelValues[static_cast<std::size_t>(i)] == 0.0f) return false;

@@ -7,6 +7,7 @@
 #include <QSerialPort>
 #include <QTimer>
 #include <QWidget>
+#include <algorithm>
 #include <functional>
 
 namespace keldrin::test {
@@ -71,6 +72,19 @@ public:
 private:
     int count_ = 0;
 };
+
+// Runs the event loop for about ms; returns its longest single pass, which is the
+// longest an operator's click could have waited.
+inline qint64 longestEventLoopPassMs(int ms) {
+    QElapsedTimer total, pass;
+    qint64 longest = 0;
+    for (total.start(); total.elapsed() < ms;) {
+        pass.start();
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        longest = std::max(longest, pass.elapsed());
+    }
+    return longest;
+}
 
 // Processes events for about ms milliseconds.
 inline void processFor(int ms) {
