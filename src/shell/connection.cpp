@@ -3,13 +3,12 @@
 
 #include "common/messages.h"
 #include "common/textnum.h"
+#include "protocol/frames.h"
 #include "shell/shell.h"
 
 namespace keldrin {
 
 namespace {
-
-constexpr std::uint8_t kConnectGreeting[] = {0x5C, 0xA5, 0x00, 0x00};  // 0xA55C, LSB first
 
 // A settings file holds one decimal integer; missing or empty gives 0. Only its start
 // is read, so a huge or endless file cannot hold up start-up.
