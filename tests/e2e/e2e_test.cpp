@@ -169,7 +169,11 @@ TEST_F(EndToEnd, LineNoiseHoldsUpNoClickGrowsNoMemoryAndReadingsComeBackAfterIt)
         EXPECT_LT(longest, 1000);
         // The noise stops when nothing more is dropped.
         for (auto last = dropped(); processFor(400), dropped() != last;) last = dropped();
+#ifndef __SANITIZE_ADDRESS__  // the sanitizer's quarantine and shadow make RSS meaningless
         EXPECT_LT(statusKb("VmRSS:") - rssBefore, c.growthLimitKb);
+#else
+        (void)rssBefore;
+#endif
         for (int i = 1; i <= 4; ++i) g().channelValues[static_cast<std::size_t>(i)] = 0.0f;
         EXPECT_TRUE(processUntil([&] { return allReadingsArrived(4); }, 5000));
         program.reset();
