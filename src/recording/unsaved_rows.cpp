@@ -15,10 +15,17 @@ namespace {
 
 constexpr int kJournalColumns = 9;  // the date and time, and eight readings
 
-std::array<std::string, 8> headingsNow(App& a) {
-    std::array<std::string, 8> h;
-    for (int i = 1; i <= 8; ++i) h[static_cast<std::size_t>(i - 1)] = a.w.表(i).text();
-    return h;
+// Brings the headings last written up to date; true when they changed. Compared in
+// place: this runs for every recorded row.
+bool headingsChanged(App& a, std::array<std::string, 8>& written) {
+    bool changed = false;
+    for (int i = 1; i <= 8; ++i) {
+        std::string& w = written[static_cast<std::size_t>(i - 1)];
+        if (w == a.w.表(i).text()) continue;
+        w = a.w.表(i).text();
+        changed = true;
+    }
+    return changed;
 }
 
 // Recording goes on in memory, as it always did; the operator hears of it once.
@@ -53,11 +60,12 @@ bool rescue(App& a, const journal::Recovered& r) {
         out = a.s.files.createNew(path, &why);
         if (!out && !a.s.files.exists(path)) break;
     }
-    if (!out) {
+    auto failed = [&] {
         a.s.boxes.show(msg::fileFailure(msg::kRescueFailed, path, fileErrorText(why)), Buttons::Ok, Icon::Critical,
                        std::string(msg::kErrorTitle));
         return false;
-    }
+    };
+    if (!out) return failed();
     RecordStore rows;
     rows.setColumnCount(kJournalColumns);
     for (const std::vector<std::string>& row : r.rows) {
@@ -68,9 +76,7 @@ bool rescue(App& a, const journal::Recovered& r) {
     }
     if (!writeCsv(*out, r.headings, rows) || !out->commit(&why)) {
         a.s.files.remove(path);
-        a.s.boxes.show(msg::fileFailure(msg::kRescueFailed, path, fileErrorText(why)), Buttons::Ok, Icon::Critical,
-                       std::string(msg::kErrorTitle));
-        return false;
+        return failed();
     }
     a.s.boxes.show(msg::rescued(path, r.rows.size(), r.damaged), Buttons::Ok, Icon::Information,
                    std::string(msg::kInfoTitle));
@@ -93,13 +99,10 @@ void openUnsavedRows(App& a) {
         keepInMemoryOnly(a, msg::kJournalUnavailable);
         return;
     }
-    if ((!r.rows.empty() || r.damaged > 0) && !rescue(a, r)) {
-        // The rows stay where they are for the next start; this run's rows follow them.
-        a.g.unsavedRows.file = std::move(file);
-        return;
-    }
+    // Rows that could not be rescued stay for the next start; this run's rows follow them.
+    const bool keepOld = (!r.rows.empty() || r.damaged > 0) && !rescue(a, r);
     a.g.unsavedRows.file = std::move(file);
-    forgetUnsavedRows(a);
+    if (!keepOld) forgetUnsavedRows(a);
 }
 
 void keepUnsavedRow(App& a, int r) {
@@ -107,8 +110,7 @@ void keepUnsavedRow(App& a, int r) {
     const RecordStore* table = a.w.数据源1.store();
     if (!j.file || !table) return;
     std::string bytes;
-    std::array<std::string, 8> headings = headingsNow(a);
-    if (!j.headingsWritten || headings != j.headings) bytes += journal::headingsRecord(headings);
+    if (headingsChanged(a, j.headings) || !j.headingsWritten) bytes += journal::headingsRecord(j.headings);
     std::array<std::string_view, kJournalColumns> cells;
     for (int c = 1; c <= kJournalColumns; ++c) cells[static_cast<std::size_t>(c - 1)] = table->cell(r, c);
     bytes += journal::rowRecord(cells);
@@ -116,7 +118,6 @@ void keepUnsavedRow(App& a, int r) {
         keepInMemoryOnly(a, msg::kJournalWriteFailed);
         return;
     }
-    j.headings = std::move(headings);
     j.headingsWritten = true;
     j.file->syncSoon();
 }
