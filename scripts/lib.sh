@@ -28,3 +28,19 @@ BUILD_PACKAGES=(
   fonts-wqy-microhei
   locales zlib1g-dev
 )
+
+# What the Windows package needs (scripts/windows, scripts/windows-qt).
+WINDOWS_PACKAGES=(
+  cmake ninja-build g++ pkg-config dpkg-dev xz-utils
+  qt6-base-dev qt6-base-dev-tools qt6-base-private-dev
+  g++-mingw-w64-x86-64-posix libz-mingw-w64-dev
+  wine wine64 xvfb xauth x11-utils nsis zip unzip
+  fonts-wqy-microhei
+)
+# The Qt for Windows: Debian 12's own Qt Base and QCustomPlot sources; Qt SerialPort
+# from ../shared/vendor. The key names the cached prefix: change it with any of these.
+QT_VERSION=6.4.2
+QT_DEBIAN_VERSION=6.4.2+dfsg-10
+QCUSTOMPLOT_VERSION=2.1.0
+QCUSTOMPLOT_DEBIAN_VERSION=2.1.0+dfsg1-3.1
+WINDOWS_QT_KEY=$QT_VERSION-mingw64-1

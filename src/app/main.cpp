@@ -12,9 +12,11 @@ namespace {
 
 // Started from a desktop menu, the working folder is whatever the launcher gives
 // (usually the home folder); the desktop entry asks for a folder of the user's own,
-// so that the settings files and COMn links do not land among the user's files.
+// so that the settings files and COMn links do not land among the user's files:
+// ~/.local/share/Keldrin, or %LOCALAPPDATA%\Keldrin on Windows (records stay on this PC,
+// never in a roaming profile copied at every log-on).
 bool useUserFolder() {
-    const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
     return !folder.isEmpty() && QDir().mkpath(folder) && QDir::setCurrent(folder);
 }
 

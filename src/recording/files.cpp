@@ -1,5 +1,4 @@
 // Saving, reading and exporting the record table.
-#include <QStringEncoder>
 #include <array>
 #include <algorithm>
 #include <cstdint>
@@ -7,6 +6,7 @@
 #include <memory>
 
 #include "common/messages.h"
+#include "core/gbk.h"
 #include "records/record_store.h"
 #include "recording/recording.h"
 #include "recording/unsaved_rows.h"
@@ -86,18 +86,19 @@ bool isAscii(std::string_view s) {
 }
 
 // Texts are UTF-8 in the program; the export is in GBK. ASCII is the same in both,
-// which covers the time stamps and readings, so only the rest goes through Qt.
+// which covers the time stamps and readings, so only the rest is converted.
 class GbkWriter {
 public:
-    explicit GbkWriter(OutFile& out) : out_(out), encoder_("GBK") { buf_.resize(kExportFlushAt + 4096); }
-    bool valid() const { return encoder_.isValid(); }
+    explicit GbkWriter(OutFile& out) : out_(out) { buf_.resize(kExportFlushAt + 4096); }
+    bool valid() const { return gbk::available(); }
 
     void text(std::string_view s) {
         if (isAscii(s)) {
             raw(s);
         } else {
-            QByteArray b = encoder_.encode(QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())));
-            raw(std::string_view(b.constData(), static_cast<std::size_t>(b.size())));
+            converted_.clear();
+            gbk::append(converted_, s);
+            raw(converted_);
         }
     }
     void raw(std::string_view s) {
@@ -160,8 +161,8 @@ private:
     }
 
     OutFile& out_;
-    QStringEncoder encoder_;
     std::string buf_;
+    std::string converted_;
     std::size_t used_ = 0;
     bool ok_ = true;
 };

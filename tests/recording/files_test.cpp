@@ -161,13 +161,15 @@ TEST_F(Files_, ExportWritesNineCellsPerRowInGbkWithoutQuoting) {
     addRow({"a", "b", "c", "d", "e", "f", "g", "h", "i", "j", "k"});  // plain text past column 9
     addRow({std::string(200, 'x'), "y", ""});                         // a text longer than 127 bytes
     addRow({});
+    addRow({"温度😀ก€·"});  // one "?" for each character GBK has not, on every system
     h.w.表(3).setText("探头");
     h.fileDialog.answers = {std::string("out")};
     h.click(h.w.按钮6);
     std::string expected = kTimeGbk + ",1,2,\xCC\xBD\xCD\xB7,4,5,6,7,8,\r\n" +
                            "2026-12-08 10:00:00.000,1.5,,,,,,,,\r\n" +
                            "T,,a,b,,,,,,\xCE\xC2\xB6\xC8,\r\n" + "a,b,c,d,e,f,g,h,i,\r\n" +
-                           std::string(200, 'x') + ",y,,,,,,,,\r\n" + ",,,,,,,,,\r\n";
+                           std::string(200, 'x') + ",y,,,,,,,,\r\n" + ",,,,,,,,,\r\n" +
+                           "\xCE\xC2\xB6\xC8??\x80\xA1\xA4,,,,,,,,,\r\n";
     EXPECT_EQ(h.readFile("out.csv"), expected);
 }
 

@@ -22,7 +22,8 @@ std::optional<QString> portDevicePath(int n, const QString& workDir) {
     if (n <= 0) return std::nullopt;
 #ifdef Q_OS_WIN
     Q_UNUSED(workDir);
-    return QStringLiteral("COM") + QString::number(n);
+    // The port's own name in the device namespace, which COM10 and above need.
+    return QStringLiteral("\\\\.\\COM") + QString::number(n);
 #else
     const QString name = QStringLiteral("COM") + QString::number(n);
     const QFileInfo local(workDir.isEmpty() ? name : QDir(workDir).filePath(name));

@@ -9,7 +9,7 @@ namespace keldrin {
 // COM65-COM96 /dev/ttyACM0-31; other numbers have no device. No file system access.
 std::optional<QString> standardDevicePath(int n);
 
-// The device of port n. On Windows it is "COMn". Elsewhere a link or file named COMn
+// The device of port n. On Windows it is "\\.\COMn". Elsewhere a link or file named COMn
 // in workDir, when present, names the device (a link is followed to its target, so a
 // dangling link names a device that does not exist); otherwise standardDevicePath.
 // nullopt when the number has no device at all.

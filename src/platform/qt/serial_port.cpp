@@ -1,7 +1,10 @@
 #include "platform/qt/serial_port.h"
 
+#include <QDeadlineTimer>
 #include <QFileInfo>
 #include <QMetaObject>
+#include <QSerialPortInfo>
+#include <QStringList>
 
 #include "platform/qt/port_naming.h"
 
@@ -26,6 +29,23 @@ bool deviceMayExist(const QString& path) {
     return true;
 #else
     return QFileInfo::exists(path);
+#endif
+}
+
+// Whether the system lists the port among its own (Windows' device list). A scan asks
+// for 255 numbers: the list is read once for them all, not once each.
+bool systemListsPort(const QString& path) {
+#ifdef Q_OS_WIN
+    static QStringList listed;
+    static QDeadlineTimer fresh;
+    if (fresh.hasExpired()) {
+        listed.clear();
+        for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) listed << info.portName();
+        fresh.setRemainingTime(1000);
+    }
+    return listed.contains(QSerialPortInfo(path).portName(), Qt::CaseInsensitive);
+#else
+    return deviceMayExist(path);
 #endif
 }
 
@@ -82,7 +102,7 @@ bool QtSerialPort::canOpen(int n) {
     const std::optional<QString> path = portDevicePath(n, workDir_);
     if (!path) return false;
     if (isOpen() && (n == number_ || *path == openPath_)) return true;
-    if (!deviceMayExist(*path)) return false;
+    if (!systemListsPort(*path)) return false;
     QSerialPort trial;
     configure(trial, *path, baud_ > 0 ? baud_ : 9600);
     if (!trial.open(QIODevice::ReadWrite)) return false;

@@ -1,0 +1,11 @@
+# QCustomPlot as a DLL for the Windows package, from Debian's source (one .cpp).
+cmake_minimum_required(VERSION 3.25)
+project(qcustomplot VERSION 2.1.0 LANGUAGES CXX)
+find_package(Qt6 REQUIRED COMPONENTS Core Gui Widgets PrintSupport)
+set(CMAKE_AUTOMOC ON)
+add_library(qcustomplot SHARED ${QCP_SOURCE_DIR}/qcustomplot.cpp ${QCP_SOURCE_DIR}/qcustomplot.h)
+target_compile_definitions(qcustomplot PRIVATE QCUSTOMPLOT_COMPILE_LIBRARY)
+target_link_libraries(qcustomplot PUBLIC Qt6::Core Qt6::Gui Qt6::Widgets Qt6::PrintSupport)
+install(TARGETS qcustomplot RUNTIME DESTINATION bin LIBRARY DESTINATION lib ARCHIVE DESTINATION lib)
+install(FILES ${QCP_SOURCE_DIR}/qcustomplot.h DESTINATION include)
+install(FILES ${QCP_SOURCE_DIR}/GPL.txt DESTINATION share/licenses/qcustomplot)
