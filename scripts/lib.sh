@@ -34,7 +34,7 @@ WINDOWS_PACKAGES=(
   cmake ninja-build g++ pkg-config dpkg-dev xz-utils
   qt6-base-dev qt6-base-dev-tools qt6-base-private-dev
   g++-mingw-w64-x86-64-posix libz-mingw-w64-dev
-  wine wine64 xvfb xauth x11-utils nsis zip unzip
+  wine wine64 xvfb xauth x11-utils xdotool python3 nsis zip unzip
   fonts-wqy-microhei
 )
 # The Qt for Windows: Debian 12's own Qt Base and QCustomPlot sources; Qt SerialPort

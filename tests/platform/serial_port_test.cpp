@@ -201,4 +201,26 @@ TEST(PortNaming, NumbersMapToBoardUsbAndModemDevicesOrToAFileInTheWorkingFolder)
 
 }  // namespace
 }  // namespace keldrin::test
-#endif  // __unix__
+
+#elif defined(_WIN32)
+#include <gtest/gtest.h>
+
+#include <QSerialPortInfo>
+
+#include "platform/qt/port_naming.h"
+
+namespace keldrin::test {
+namespace {
+
+// Each port by its own name in the device namespace, which COM10 and above need; a file
+// named COMn in the working folder means nothing here.
+TEST(PortNaming, NumbersAreThePortsOwnNamesOnWindows) {
+    EXPECT_EQ(portDevicePath(3, QString()), QStringLiteral("\\\\.\\COM3"));
+    EXPECT_EQ(portDevicePath(12, QStringLiteral("C:/work")), QStringLiteral("\\\\.\\COM12"));
+    EXPECT_EQ(QSerialPortInfo(*portDevicePath(255, QString())).portName(), QStringLiteral("COM255"));
+    for (int n : {-1, 0}) EXPECT_FALSE(portDevicePath(n, QString()).has_value()) << n;
+}
+
+}  // namespace
+}  // namespace keldrin::test
+#endif
