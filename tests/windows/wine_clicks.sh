@@ -1,0 +1,55 @@
+# Operating the main window under Wine as an operator does: mouse clicks and typing
+# through xdotool. Sourced by wine_e2e.sh, which defines wait_for, windows and $main.
+# Qt draws the controls inside one native window, so a button is found by its place:
+# the window's client area is at the model's (MainWin::kLeft, kTop); the controls lie
+# below the menu bar, whose height is measured once from the screen (it depends on the
+# font).
+
+# Places of the file buttons in the client area below the menu bar (their centres).
+declare -A button_at=([存到文件]="1031 492" [从文件读]="1031 524" [数据导出]="1031 556")
+window_left=50
+window_top=50
+
+# The menu bar's height: the first row below the window's top whose colour is the
+# window's background again, read from a screenshot of the column at x = 20.
+menu_bar_height() {
+  xwd -root -silent | convert xwd:- -crop "1x80+$((window_left + 600))+$window_top" txt:- 2>/dev/null |
+    awk -F'[ ,:]+' 'NR > 1 { print $2, $NF }' | awk '
+      NR == 1 { menu = $2; next }
+      !seen && $2 != menu { seen = 1; line = $1 }
+      END { print line + 0 }'
+}
+
+count_windows() { windows | wc -l; }
+
+# click_at X Y: a left click at client coordinates below the menu bar.
+click_at() {
+  xdotool mousemove --sync $((window_left + $1)) $((window_top + menu_height + $2)) click 1
+}
+
+# file_button NAME FILE: clicks the file button NAME, answers its file dialog with FILE.
+file_button() {
+  local before
+  before=$(count_windows)
+  # shellcheck disable=SC2086
+  click_at ${button_at[$1]}
+  wait_for 20 test "$(count_windows)" -gt "$before" || return 1
+  sleep 1
+  xdotool type --delay 50 "$2"
+  xdotool key Return
+}
+
+# answer_box: waits for a message box and answers it with Enter; true once it is gone.
+answer_box() {
+  wait_for 20 test "$(count_windows)" -gt 1 || return 1
+  sleep 0.5
+  xdotool key Return
+  wait_for 20 test "$(count_windows)" -eq 1
+}
+
+kill_keldrin() {
+  wineserver -k 2>/dev/null || true
+  wineserver -w 2>/dev/null || true
+}
+
+menu_height=$(menu_bar_height)
