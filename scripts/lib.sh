@@ -29,6 +29,11 @@ BUILD_PACKAGES=(
   locales zlib1g-dev
 )
 
+# What building and checking the Debian package need (scripts/package, and the package
+# test in scripts/test): dpkg-shlibdeps computes its Depends, lintian checks it, man-db
+# lets lintian check the manual pages.
+PACKAGE_PACKAGES=(dpkg-dev binutils lintian man-db)
+
 # What the Windows package needs (scripts/windows, scripts/windows-qt).
 WINDOWS_PACKAGES=(
   cmake ninja-build g++ pkg-config dpkg-dev xz-utils

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds the .deb from a build folder, unpacks it into a scratch root and starts the
-# installed program offscreen: it must still be running when we stop it.
+# Builds the .deb from a build folder, checks it with lintian (no error, no warning),
+# unpacks it into a scratch root and starts the installed program offscreen: it must
+# still be running when we stop it.
 set -euo pipefail
 build=$1
 work=$(mktemp -d)
@@ -9,6 +10,14 @@ trap 'rm -rf "$work"' EXIT
 (cd "$build" && cpack -G DEB -B "$work/out" >/dev/null)
 deb=$(ls "$work"/out/*.deb)
 dpkg-deb -f "$deb" Depends | grep -q libqt6serialport6
+
+# Debian's own checker, as a packager runs it; informational tags are printed but pass.
+lint=(lintian --display-info --fail-on error,warning)
+if [ "$(id -u)" -eq 0 ]; then lint+=(--allow-root); fi
+if ! "${lint[@]}" "$deb"; then
+  echo "lintian found errors or warnings in the package (tags above)"
+  exit 1
+fi
 dpkg -x "$deb" "$work/root"
 for f in usr/bin/keldrin usr/bin/keldrin-sim usr/share/applications/keldrin.desktop \
          usr/share/icons/hicolor/scalable/apps/keldrin.svg; do
