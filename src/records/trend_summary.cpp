@@ -82,6 +82,30 @@ std::optional<std::int64_t> parseTime(std::string_view s) {
 }
 
 std::optional<float> parseValue(std::string_view s) {
+    // The readings' own form first ("-12.345"): up to nine digits with an optional sign
+    // and point, exact as a fraction of two doubles. Anything else goes the long way.
+    if (!s.empty() && s.size() <= 11) {
+        std::size_t i = s[0] == '-' ? 1 : 0;
+        std::uint32_t m = 0;
+        int digits = 0, decimals = -1;
+        for (; i < s.size(); ++i) {
+            const char c = s[i];
+            if (c >= '0' && c <= '9') {
+                m = m * 10 + static_cast<std::uint32_t>(c - '0');
+                ++digits;
+                if (decimals >= 0) ++decimals;
+            } else if (c == '.' && decimals < 0) {
+                decimals = 0;
+            } else {
+                break;
+            }
+        }
+        if (i == s.size() && digits > 0 && digits <= 9) {
+            static constexpr double kPow10[] = {1, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9};
+            const double v = static_cast<double>(m) / kPow10[decimals < 0 ? 0 : decimals];
+            return static_cast<float>(s[0] == '-' ? -v : v);
+        }
+    }
     while (!s.empty() && isSpace(s.front())) s.remove_prefix(1);
     while (!s.empty() && isSpace(s.back())) s.remove_suffix(1);
     if (s.size() > 1 && s[0] == '+' && s[1] != '-') s.remove_prefix(1);
