@@ -103,7 +103,11 @@ TrendWindow::TrendWindow(MainWin& model, Files& files, Dispatcher& dispatcher, c
     auto* stats = new QGridLayout;
     const std::string_view heads[] = {msg::kTrendLine, msg::kTrendRows, msg::kTrendMin,
                                       msg::kTrendMax,  msg::kTrendMean, msg::kTrendLast};
-    for (int k = 0; k < 6; ++k) stats->addWidget(new QLabel(q(heads[k]), this), 0, k);
+    for (int k = 0; k < 6; ++k) {
+        auto* head = new QLabel(q(heads[k]), this);
+        if (k > 0) head->setAlignment(Qt::AlignRight | Qt::AlignVCenter);  // over the numbers
+        stats->addWidget(head, 0, k);
+    }
     static const char* const kStatNames[6] = {"名称", "行数", "最小", "最大", "平均", "最后"};
     for (int i = 0; i < trend::kLines; ++i) {
         const auto n = static_cast<std::size_t>(i);
