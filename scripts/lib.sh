@@ -24,6 +24,7 @@ ensure_packages() {
 BUILD_PACKAGES=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-serialport-dev qt6-qpa-plugins
+  libqcustomplot-dev libqcustomplot2.1-qt6
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-wqy-microhei
   locales zlib1g-dev

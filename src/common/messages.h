@@ -62,6 +62,26 @@ inline constexpr std::string_view kExportCutRemoved =
 inline constexpr std::string_view kExportCutKept = "数据导出未完成：写入文件时出错（磁盘可能已满），文件内容不完整。";
 inline constexpr std::string_view kExportWriteFailed = "写入失败";
 
+// The trend window: its title, its buttons, the heads of its statistics, and saving
+// its picture.
+inline constexpr std::string_view kTrendTitle = "趋势图";
+inline constexpr std::string_view kTrendMinute = "1分钟";
+inline constexpr std::string_view kTrendTenMinutes = "10分钟";
+inline constexpr std::string_view kTrendHour = "1小时";
+inline constexpr std::string_view kTrendAll = "全部";
+inline constexpr std::string_view kTrendFollow = "跟随";
+inline constexpr std::string_view kTrendSave = "保存图片";
+inline constexpr std::string_view kTrendLine = "曲线";
+inline constexpr std::string_view kTrendRows = "有值行数";
+inline constexpr std::string_view kTrendMin = "最小";
+inline constexpr std::string_view kTrendMax = "最大";
+inline constexpr std::string_view kTrendMean = "平均";
+inline constexpr std::string_view kTrendLast = "最后值";
+inline constexpr std::string_view kPictureFilter = "PNG图片 *.png|*.png";
+inline std::string pictureSaved(std::string_view path) { return detail::join("图片已保存。\r\n文件路径为：", path); }
+inline constexpr std::string_view kPictureExists = "文件已存在，图片未保存";
+inline constexpr std::string_view kPictureFailed = "保存图片失败。";
+
 // Emptying the table.
 inline constexpr std::string_view kConfirmClear = "确认清空全部数据吗？";
 

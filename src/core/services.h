@@ -210,6 +210,9 @@ public:
     virtual ~Dialogs() = default;
     // Shows the port dialog modally over the main window; returns when it is closed.
     virtual void showPortWin(PortWin& dialog) = 0;
+    // Shows the trend window of the record table beside the main window, or raises it
+    // when it is open; returns at once.
+    virtual void showTrend() = 0;
 };
 
 // Everything a handler may use of the outside world.

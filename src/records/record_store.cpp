@@ -256,6 +256,12 @@ void RecordStore::setCell(int row, int column, std::string_view text) {
     for (auto* o : observers_) o->cellChanged(row, column);
 }
 
+RowCells RecordStore::rowCells(int row) const {
+    static const char kNoCells = 0;
+    if (row < 1 || row > impl_->rows) return RowCells(&kNoCells);
+    return RowCells(record(row - 1));
+}
+
 const char* RecordStore::record(int row) const { return impl_->row(static_cast<std::size_t>(row)); }
 
 bool RecordStore::forEachRowBytes(const std::function<bool(std::string_view)>& fn) const {

@@ -90,6 +90,10 @@ public:
         return true;
     }
 
+    // The cells of one row (1-based), as forEachRow hands them out; none for a row out
+    // of range. Valid until the table next changes.
+    RowCells rowCells(int row) const;
+
     // The rows as the table file carries them (see table_file.h), first row first, in
     // pieces of one or more whole rows, until fn returns false; false then.
     bool forEachRowBytes(const std::function<bool(std::string_view)>& fn) const;

@@ -81,7 +81,7 @@ public:
     Timer 时钟4清屏{"时钟4清屏", 100};
     Timer 时钟5报警{"时钟5报警", 1000};
 
-    // Menus 管理, 联机, 系统 with their items.
+    // Menus 管理, 联机, 系统 and 查看 with their items.
     std::vector<Menu> menus;
     MenuItem* menuItem(const std::string& name);
 

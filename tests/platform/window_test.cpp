@@ -113,8 +113,9 @@ TEST_F(WindowTest, EveryControlIsARealWidgetOfItsKindAtItsPlace) {
 TEST_F(WindowTest, MenusHoldEveryItemEnabledAndTheIdleOnesDoNothing) {
     QStringList menus;
     for (QAction* a : program.window().menuBar()->actions()) menus << a->text();
-    EXPECT_EQ(menus, (QStringList{QStringLiteral("管理"), QStringLiteral("联机"), QStringLiteral("系统")}));
-    for (const char* name : {"连接", "端口设置", "密码管理", "数据备份", "关机", "重启", "休眠"}) {
+    EXPECT_EQ(menus, (QStringList{QStringLiteral("管理"), QStringLiteral("联机"), QStringLiteral("系统"),
+                                  QStringLiteral("查看")}));
+    for (const char* name : {"连接", "端口设置", "密码管理", "数据备份", "关机", "重启", "休眠", "趋势图"}) {
         ASSERT_NE(action(name), nullptr) << name;
         EXPECT_TRUE(action(name)->isEnabled() && action(name)->isVisible()) << name;
     }

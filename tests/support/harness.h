@@ -157,6 +157,8 @@ public:
     int shownCount = 0;
     std::vector<std::string> lastItems;
     void showPortWin(PortWin& d) override;
+    int trendShown = 0;
+    void showTrend() override { ++trendShown; }
 };
 
 // The program on fakes. Construct, put settings files in place, then start().

@@ -1,5 +1,6 @@
 #pragma once
-// The port dialog PortWin shown modally over the main window.
+// The port dialog PortWin shown modally over the main window; the trend window shown
+// beside it.
 #include <QPointer>
 #include <QWidget>
 #include <functional>
@@ -15,6 +16,11 @@ public:
     explicit QtDialogs(Dispatcher& d) : dispatcher_(d) {}
     void setParent(QWidget* parent) { parent_ = parent; }
     void showPortWin(PortWin& dialog) override;
+    void showTrend() override {
+        if (onShowTrend) onShowTrend();
+    }
+    // Who makes and shows the trend window.
+    std::function<void()> onShowTrend;
 
 private:
     Dispatcher& dispatcher_;

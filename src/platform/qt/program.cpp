@@ -5,6 +5,7 @@
 #include <QFontDatabase>
 
 #include "platform/qt/main_window.h"
+#include "platform/qt/trend_window.h"
 
 namespace keldrin {
 
@@ -23,9 +24,14 @@ QtProgram::QtProgram(const QString& workDir)
     boxes_.setParent(window_.get());
     fileDialog_.setParent(window_.get());
     dialogs_.setParent(window_.get());
+    dialogs_.onShowTrend = [this] {
+        if (!trend_) trend_ = std::make_unique<TrendWindow>(program_.w, files_, dispatcher_, workDir_);
+        trend_->showOrRaise();
+    };
 }
 
 QtProgram::~QtProgram() {
+    trend_.reset();
     window_.reset();
     dispatcher_.setPauser(nullptr);
 }

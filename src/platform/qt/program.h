@@ -16,6 +16,7 @@ class QWidget;
 namespace keldrin {
 
 class MainWindow;
+class TrendWindow;
 
 class QtProgram {
 public:
@@ -37,6 +38,8 @@ public:
     MainWindow& window() { return *window_; }
     // The widget of a main-window control by its name; nullptr when there is none.
     QWidget* widget(const std::string& name) const;
+    // The trend window, made the first time 趋势图 is chosen; nullptr until then.
+    TrendWindow* trend() const { return trend_.get(); }
 
     // Makes a CJK family the application font when one is installed; returns it.
     static QString useCjkFont();
@@ -58,6 +61,7 @@ private:
     Program program_{services_};
     QtScheduler scheduler_{dispatcher_};
     std::unique_ptr<MainWindow> window_;
+    std::unique_ptr<TrendWindow> trend_;
 };
 
 }  // namespace keldrin
