@@ -105,7 +105,7 @@ TEST(UnsavedRowsAtStart, RowsLeftByACrashAreRescuedInTheExportLayoutAndTheJourna
 TEST(UnsavedRowsAtStart, ASecondProgramInTheFolderRecordsInMemoryAndSaysSoOnce) {
     Harness h;
     DiskFiles first(h.path("."));
-    std::unique_ptr<JournalFile> held = first.openJournal(kJournalName, nullptr, nullptr);
+    std::unique_ptr<JournalFile> held = first.openJournal(kJournalName, nullptr);
     ASSERT_NE(held, nullptr);
     h.start();
     ASSERT_EQ(h.boxes.shown.size(), 2u);

@@ -26,9 +26,8 @@ public:
     std::unique_ptr<OutFile> createNew(const std::string& n, FileError* e) override {
         return wrap(real_.createNew(n, e));
     }
-    std::unique_ptr<JournalFile> openJournal(const std::string& n, std::string* previous,
-                                             JournalOpenError* e) override {
-        return real_.openJournal(n, previous, e);
+    std::unique_ptr<JournalFile> openJournal(const std::string& n, JournalOpenError* e) override {
+        return real_.openJournal(n, e);
     }
 
 private:
