@@ -18,7 +18,7 @@ namespace {
 constexpr int kJournalColumns = 9;  // the date and time, and eight readings
 // Of the journal per slice of a rescue: a few milliseconds' work, so that the window
 // answers between slices whatever the journal's size.
-constexpr std::uint64_t kSliceBytes = 1 << 20;
+constexpr std::uint64_t kSliceBytes = 256 << 10;
 // After a write failure, the journal is made again after 1, 2, 4 ... rows, then every
 // this many rows: a full disk costs a failed try now and then, not one per row.
 constexpr int kRetryEveryMost = 16;
