@@ -123,6 +123,12 @@ std::string freeName(App& a, std::string_view stem, std::string_view ext) {
     return name;
 }
 
+// Only a name this program gives a rescue file, in the working folder, is taken from
+// the journal.
+bool isRescueName(std::string_view name) {
+    return name.rfind("恢复记录_", 0) == 0 && name.find_first_of("/\\:") == std::string_view::npos;
+}
+
 // A previous run's rows, rescued from the journal in two streaming passes: the first
 // finds where the rows still to rescue begin (past any already in a rescue file) and
 // the headings of the last of them, the second writes them to a new CSV file. Memory
@@ -219,14 +225,7 @@ void startWriting(const std::shared_ptr<Rescue>& r) {
         finishRescue(a, *r, r->keptIn, r->keptRows);
         return;
     }
-    r->name = freeName(a, "恢复记录_", ".csv");
     FileError why;
-    // Noted in the journal before the file can appear: once it exists, no later start
-    // rescues these rows again.
-    if (!j.file->append(journal::keptRecord(r->name)) || !j.file->syncNow()) {
-        rescueFailed(a, kJournalName, FileError{FileFault::Write, {}});
-        return;
-    }
     r->out = a.s.files.createNew(r->name, &why);
     if (!r->out) {
         rescueFailed(a, r->name, why);
@@ -269,7 +268,7 @@ void rescueSlice(const std::shared_ptr<Rescue>& r) {
             } else {
                 std::string kept;
                 journal::Scanner::eachCell(item->payload, [&](std::string_view c) { kept = c; });
-                if (!kept.empty() && a.s.files.exists(kept)) {
+                if (isRescueName(kept) && a.s.files.exists(kept)) {
                     r->from = item->end;
                     r->keptIn = kept;
                     r->keptRows += r->rows;
@@ -334,6 +333,14 @@ void openUnsavedRows(App& a) {
     }
     j.rescuing = true;
     auto r = std::make_shared<Rescue>(a);
+    // Noted in the journal before any row of this run follows and before the file can
+    // appear: once it exists, no later start rescues these rows again, and the rows
+    // after the note are this run's.
+    r->name = freeName(a, "恢复记录_", ".csv");
+    if (!j.file->append(journal::keptRecord(r->name)) || !j.file->syncNow()) {
+        rescueFailed(a, kJournalName, FileError{FileFault::Write, {}});
+        return;
+    }
     r->scan = std::make_unique<journal::Scanner>(sourceOf(*j.file), 0, j.file->previousSize());
     rescueSlice(r);
 }
