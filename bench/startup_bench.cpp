@@ -5,7 +5,7 @@
 // can wait), the time to the rescue box, and this process's memory: its peak while
 // starting (VmHWM, reset first) and what it still holds once the box is closed. Peak
 // figures are only this size's own when each size runs alone:
-//   build/bench/startup_bench --benchmark_filter=StartUp/5000000
+//   build/bench/startup_bench --benchmark_filter='StartUp/5000000$'
 #include <benchmark/benchmark.h>
 
 #include <QAbstractButton>
