@@ -3,6 +3,7 @@
 // the order of records behind it. What it recovers must have been written there: every
 // row is a record of the input, in order, and so are the headings; and the recovered
 // journal written again reads back the same, clean.
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <string_view>
@@ -28,12 +29,8 @@ std::string rowRecord(const std::vector<std::string>& cells) {
 
 void check(std::string_view bytes) {
     const journal::Recovered r = journal::read(bytes);
-    if (r.badHeader) {
-        require(r.rows.empty() && r.damaged == 0 && !r.tornTail);
-        for (const std::string& h : r.headings) require(h.empty());
-        return;
-    }
-    require(bytes.substr(0, journal::kHeaderSize) == journal::header());
+    // A damaged header costs no record: those that check are read all the same.
+    if (!r.badHeader) require(bytes.substr(0, std::min(bytes.size(), journal::kHeaderSize)) == journal::header().substr(0, std::min(bytes.size(), journal::kHeaderSize)));
     // Each damaged stretch lies between two records and takes a byte at least.
     require(r.damaged <= bytes.size());
 

@@ -59,7 +59,6 @@ inline constexpr std::string_view kExportFailed = "数据导出失败。";
 inline constexpr std::string_view kNoGbk = "系统不支持GBK编码";
 inline constexpr std::string_view kExportCutRemoved =
     "数据导出失败：写入文件时出错（磁盘可能已满），未完成的文件已删除。";
-inline constexpr std::string_view kExportCutKept = "数据导出未完成：写入文件时出错（磁盘可能已满），文件内容不完整。";
 inline constexpr std::string_view kExportWriteFailed = "写入失败";
 
 // The trend window: its title, its buttons, the heads of its statistics, and saving
@@ -85,6 +84,11 @@ inline constexpr std::string_view kPictureFailed = "保存图片失败。";
 // Emptying the table.
 inline constexpr std::string_view kConfirmClear = "确认清空全部数据吗？";
 
+// Reading a table file over rows not yet saved.
+inline std::string confirmReadOverUnsaved(int rows) {
+    return "表中有 " + std::to_string(rows) + " 行记录尚未保存，读入文件后将不再保留。确认读入吗？";
+}
+
 // The journal of rows not yet saved, and rows rescued from it after a crash.
 inline constexpr std::string_view kWarningTitle = "警告";
 inline std::string rescued(std::string_view path, std::size_t rows, std::size_t damaged) {
@@ -93,13 +97,24 @@ inline std::string rescued(std::string_view path, std::size_t rows, std::size_t 
     if (damaged > 0) s += "\r\n另有 " + std::to_string(damaged) + " 处记录已损坏，无法恢复。";
     return s;
 }
-inline constexpr std::string_view kRescueFailed = "上次运行未保存的记录无法写入恢复文件，已保留在未保存记录.dat中。";
+// The start of the journal was damaged: the file is kept under another name.
+inline std::string journalKeptAside(std::string_view aside) {
+    return detail::join("未保存记录文件（未保存记录.dat）的开头已损坏，原文件已改名保留为：", aside);
+}
+inline constexpr std::string_view kJournalNotKeptAside =
+    "未保存记录文件（未保存记录.dat）的开头已损坏，且无法改名保留。本次的记录只保存在内存中，请及时存到文件。";
+inline constexpr std::string_view kRescueFailed =
+    "上次运行未保存的记录无法写入恢复文件，已保留在未保存记录.dat中，下次启动时再恢复。本次的记录只保存在内存中，请及时存到文件。";
 inline constexpr std::string_view kJournalInUse =
     "另一个Keldrin正在本文件夹中记录。本程序的记录只保存在内存中，请及时存到文件。";
 inline constexpr std::string_view kJournalUnavailable =
     "无法使用未保存记录文件（未保存记录.dat）。记录只保存在内存中，请及时存到文件。";
+inline constexpr std::string_view kJournalNotRegular =
+    "未保存记录.dat不是普通文件（可能是文件夹、管道或设备），无法用作未保存记录文件。记录只保存在内存中，请及时存到文件。";
 inline constexpr std::string_view kJournalWriteFailed =
-    "写入未保存记录文件失败（磁盘可能已满）。此后的记录只保存在内存中，请及时存到文件。";
+    "写入未保存记录文件失败（磁盘可能已满）。在能再次写入之前，记录只保存在内存中，请及时存到文件。";
+inline constexpr std::string_view kJournalRecreated =
+    "未保存记录文件（未保存记录.dat）被删除或替换，已重新建立，表中尚未保存的记录已全部重新写入。";
 
 // Why the table could not be saved or read.
 inline constexpr std::string_view kUnbound = "数据表未绑定";

@@ -133,39 +133,6 @@ public:
     virtual int height() const = 0;
 };
 
-// Why a file could not be read or written. The adapters report these; the handlers
-// word them for the operator.
-enum class FileFault {
-    None,         // no reason known: the file is missing or cannot be opened
-    Open,         // as the system reports them, with its own words in detail
-    Write,
-    Read,
-    Permissions,
-    Rename,
-    Other,
-    Exists,       // to be created exclusively, but the name is taken
-    Directory,    // not a regular file: a folder,
-    Fifo,         // a pipe,
-    Device,       // a device,
-    NotRegular,   // or something else
-    TooLarge,     // larger than the caller takes
-};
-
-struct FileError {
-    FileFault fault = FileFault::None;
-    std::string detail;  // the system's description, when it gave one
-};
-
-// A file being written. Nothing is visible under the final name until commit()
-// succeeds (for atomic files) or the file is closed (for new files).
-class OutFile {
-public:
-    virtual ~OutFile() = default;
-    virtual bool write(std::string_view bytes) = 0;
-    // Flushes and finishes the file; false with the reason when that fails.
-    virtual bool commit(FileError* error) = 0;
-};
-
 // Files by name relative to the working directory; names are UTF-8.
 class Files {
 public:
@@ -194,13 +161,25 @@ public:
     // Writes to a temporary file beside name; commit() flushes it and renames it over
     // name, so a failed or interrupted write leaves the old file untouched.
     virtual std::unique_ptr<OutFile> createAtomic(const std::string& name, FileError* error) = 0;
-    // Creates name exclusively: fails when it exists (no check-then-create race).
+    // A new file name: fails when it exists. Written beside it; commit() brings it to
+    // the disk and only then gives it its name, never over a file that appeared
+    // meanwhile, and brings the folder to the disk: the file is complete under its
+    // name or not there at all.
     virtual std::unique_ptr<OutFile> createNew(const std::string& name, FileError* error) = 0;
-    // Opens the journal name (creating it) for this program alone; previous gets what
-    // it held. nullptr with the reason when another program holds it or it cannot be
-    // opened.
-    virtual std::unique_ptr<JournalFile> openJournal(const std::string& name, std::string* previous,
-                                                     JournalOpenError* error) = 0;
+    // Opens the journal name (creating it) for this program alone, with an operating-
+    // system lock that ends with the process; what it held is read through
+    // JournalFile::readPrevious. nullptr with the reason when another program holds
+    // it, it is not a regular file or it cannot be opened.
+    virtual std::unique_ptr<JournalFile> openJournal(const std::string& name, JournalOpenError* error) = 0;
+};
+
+// Runs work as an event of its own once the events already waiting (input, painting,
+// ticks) have had their turn: long work is done in slices this way, so that the window
+// stays responsive.
+class Later {
+public:
+    virtual ~Later() = default;
+    virtual void post(std::function<void()> work) = 0;
 };
 
 class PortWin;
@@ -226,6 +205,7 @@ struct Services {
     Files& files;
     Dialogs& dialogs;
     Dispatcher& dispatcher;
+    Later& later;
 };
 
 }  // namespace keldrin

@@ -4,9 +4,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QTemporaryFile>
 #include <algorithm>
 
 #include "platform/disk_journal.h"
+#include "platform/disk_sync.h"
 
 #ifdef Q_OS_UNIX
 #include <fcntl.h>
@@ -43,7 +45,7 @@ bool refuse(FileError* error, FileFault why) {
 
 class AtomicOut : public OutFile {
 public:
-    explicit AtomicOut(const QString& path) : file_(path) {}
+    explicit AtomicOut(const QString& path) : path_(path), file_(path) {}
     bool open(FileError* error) {
         if (file_.open(QIODevice::WriteOnly)) return true;
         if (error) *error = fault(file_);
@@ -54,21 +56,38 @@ public:
                static_cast<qint64>(bytes.size());
     }
     bool commit(FileError* error) override {
-        if (file_.commit()) return true;  // flushes, then renames over the target
-        if (error) *error = fault(file_);
-        return false;
+        // On the disk before it takes the name, and the name on the disk before this
+        // returns: the caller may then empty the journal of what this file holds.
+        if (!disk::syncData(file_)) {
+            if (error) *error = {FileFault::Write, {}};
+            file_.cancelWriting();  // the temporary file goes with file_
+            return false;
+        }
+        if (!file_.commit()) {  // renames over the target
+            if (error) *error = fault(file_);
+            return false;
+        }
+        disk::syncFolderOf(path_);
+        return true;
     }
 
 private:
+    QString path_;
     QSaveFile file_;
 };
 
+// Written under a temporary name beside the file, which takes its name only when it is
+// complete and on the disk: a kill or a full disk never leaves part of a file under it.
 class NewOut : public OutFile {
 public:
-    explicit NewOut(const QString& path) : file_(path) {}
+    explicit NewOut(const QString& path) : path_(path), file_(path + QStringLiteral(".XXXXXX")) {}
     bool open(FileError* error) {
-        if (file_.open(QIODevice::WriteOnly | QIODevice::NewOnly)) return true;
-        if (error) *error = file_.exists() ? FileError{FileFault::Exists, {}} : fault(file_);
+        if (QFileInfo::exists(path_) || QFileInfo(path_).isSymLink()) {
+            if (error) *error = {FileFault::Exists, {}};
+            return false;
+        }
+        if (file_.open()) return true;
+        if (error) *error = fault(file_);
         return false;
     }
     bool write(std::string_view bytes) override {
@@ -76,14 +95,26 @@ public:
                static_cast<qint64>(bytes.size());
     }
     bool commit(FileError* error) override {
-        bool ok = file_.flush();
-        if (!ok && error) *error = fault(file_);
+        if (!disk::syncData(file_)) {
+            if (error) *error = {FileFault::Write, file_.errorString().toStdString()};
+            return false;
+        }
+        const QString temp = file_.fileName();
         file_.close();
-        return ok && file_.error() == QFileDevice::NoError;
+        if (!disk::renameNoReplace(temp, path_)) {
+            if (error) *error = QFileInfo::exists(path_) ? FileError{FileFault::Exists, {}} : FileError{FileFault::Rename, {}};
+            return false;  // the temporary file goes with file_
+        }
+        file_.setAutoRemove(false);
+        // Should this fail, the file is whole under its name all the same; only a power
+        // cut in the next moments could take the name back.
+        disk::syncFolderOf(path_);
+        return true;
     }
 
 private:
-    QFile file_;
+    QString path_;
+    QTemporaryFile file_;
 };
 
 #ifdef Q_OS_UNIX
@@ -221,9 +252,8 @@ std::unique_ptr<OutFile> DiskFiles::createNew(const std::string& name, FileError
     return out;
 }
 
-std::unique_ptr<JournalFile> DiskFiles::openJournal(const std::string& name, std::string* previous,
-                                                   JournalOpenError* error) {
-    return DiskJournal::open(q(path(name)), previous, error);
+std::unique_ptr<JournalFile> DiskFiles::openJournal(const std::string& name, JournalOpenError* error) {
+    return DiskJournal::open(q(path(name)), error);
 }
 
 }  // namespace keldrin

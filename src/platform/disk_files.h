@@ -21,8 +21,7 @@ public:
     bool remove(const std::string& name) override;
     std::unique_ptr<OutFile> createAtomic(const std::string& name, FileError* error) override;
     std::unique_ptr<OutFile> createNew(const std::string& name, FileError* error) override;
-    std::unique_ptr<JournalFile> openJournal(const std::string& name, std::string* previous,
-                                             JournalOpenError* error) override;
+    std::unique_ptr<JournalFile> openJournal(const std::string& name, JournalOpenError* error) override;
 
     std::string path(const std::string& name) const;
 

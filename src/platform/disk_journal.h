@@ -1,10 +1,11 @@
 #pragma once
-// The journal file on disk: appended through the operating system at once, locked
-// against a second program in the same folder, synced by a worker thread.
-#include <QFile>
-#include <QLockFile>
+// The journal file on disk: appended through the operating system at once, locked with
+// an operating-system lock that ends with the process (flock on POSIX, LockFileEx on
+// Windows), so no lock outlives a crash; synced by a worker thread.
+#include <QString>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -16,30 +17,50 @@ namespace keldrin {
 
 class DiskJournal : public JournalFile {
 public:
-    // Opens path (creating it) and locks it; previous receives what it held. nullptr
-    // with the reason when it is locked by another program or cannot be opened.
-    static std::unique_ptr<DiskJournal> open(const QString& path, std::string* previous, JournalOpenError* error);
+#ifdef _WIN32
+    using Handle = void*;
+#else
+    using Handle = int;
+#endif
+    // Opens path (creating it) when it is a regular file, and locks it. nullptr with
+    // the reason when another program holds it, it is not a regular file or it cannot
+    // be opened.
+    static std::unique_ptr<DiskJournal> open(const QString& path, JournalOpenError* error);
     ~DiskJournal() override;
+    DiskJournal(const DiskJournal&) = delete;
+    DiskJournal& operator=(const DiskJournal&) = delete;
 
+    std::uint64_t previousSize() const override { return previousSize_; }
+    std::int64_t readPrevious(std::uint64_t offset, std::span<char> to) override;
     bool append(std::string_view bytes) override;
     bool restart(std::string_view bytes) override;
+    std::unique_ptr<OutFile> replacement(FileError* error) override;
     void syncSoon() override;
+    bool syncNow() override;
+    bool atItsName() override;
+    bool keepAside(const std::string& name) override;
 
     // The longest a data sync took so far (on the worker thread, never the caller's).
     std::chrono::microseconds longestSync() const;
 
-    DiskJournal(const QString& path, std::unique_ptr<QLockFile> lock);
-
 private:
+    class Replacement;
+    DiskJournal(const QString& path, Handle h, std::uint64_t size);
     void syncLoop();
+    // Makes h the journal's file; the old one is closed (and its lock released) once
+    // the worker thread is not syncing it.
+    void take(Handle h);
+    // Whether a program other than this one holds the file at the journal's name.
+    bool heldByAnother();
 
-    std::unique_ptr<QLockFile> lock_;
-    QFile file_;
-    int fd_ = -1;
+    QString path_;
+    Handle handle_;
+    std::uint64_t previousSize_;
     mutable std::mutex mutex_;
     std::condition_variable wake_;
     bool wanted_ = false;
     bool stopping_ = false;
+    bool syncing_ = false;
     std::chrono::microseconds longestSync_{0};
     std::thread syncer_;
 };

@@ -85,6 +85,8 @@ bool isAscii(std::string_view s) {
     return (high & kHighBits) == 0;
 }
 
+}  // namespace
+
 // Texts are UTF-8 in the program; the export is in GBK. ASCII is the same in both,
 // which covers the time stamps and readings, so only the rest is converted.
 class GbkWriter {
@@ -167,7 +169,6 @@ private:
     bool ok_ = true;
 };
 
-}  // namespace
 
 std::string fileErrorText(const FileError& error) {
     std::string_view reason;
@@ -239,6 +240,10 @@ void 存到文件按钮_clicked(App& a) {
 void 从文件读按钮_clicked(App& a) {
     std::optional<std::string> name = a.s.fileDialog.choose(DialogMode::Open, kFilter);
     if (!name) return;
+    // The rows read replace the table's: rows not yet saved would be gone.
+    if (const int unsaved = unsavedRowCount(a); unsaved > 0) {
+        if (a.s.boxes.show(msg::confirmReadOverUnsaved(unsaved), Buttons::OkCancel, Icon::None, "") != Answer::Ok) return;
+    }
     TableError why;
     if (a.w.数据源1.load(a.s.files, *name, &why)) {
         forgetUnsavedRows(a);
@@ -270,10 +275,29 @@ bool writeCsvBody(GbkWriter& csv, const std::array<std::string, 8>& headings, co
 
 }  // namespace
 
-bool writeCsv(OutFile& out, const std::array<std::string, 8>& headings, const RecordStore& table) {
-    GbkWriter csv(out);
-    return csv.valid() && writeCsvBody(csv, headings, &table);
+CsvWriter::CsvWriter(OutFile& out) : w_(std::make_unique<GbkWriter>(out)) {}
+CsvWriter::~CsvWriter() = default;
+bool CsvWriter::valid() const { return w_->valid(); }
+
+void CsvWriter::heading(const std::array<std::string, 8>& headings) {
+    w_->text("时间,");
+    for (const std::string& h : headings) {
+        w_->text(h);
+        w_->raw(",");
+    }
+    w_->raw("\r\n");
 }
+
+void CsvWriter::row(std::span<const std::string_view> cells) {
+    for (std::size_t c = 0; c < 9; ++c) {
+        if (c < cells.size()) w_->text(cells[c]);
+        w_->raw(",");
+    }
+    w_->raw("\r\n");
+}
+
+bool CsvWriter::flushIfFull() { return w_->maybeFlush(); }
+bool CsvWriter::finish() { return w_->flush(); }
 
 void 按钮6_clicked(App& a) {
     std::optional<std::string> name = a.s.fileDialog.choose(DialogMode::Save, kFilter);
@@ -294,8 +318,7 @@ void 按钮6_clicked(App& a) {
     }
     GbkWriter csv(*out);
     if (!csv.valid()) {
-        out->commit(&why);
-        a.s.files.remove(path);
+        out.reset();  // nothing was written: nothing takes the name
         showError(a, msg::kExportFailed, path, msg::kNoGbk);
         return;
     }
@@ -308,14 +331,14 @@ void 按钮6_clicked(App& a) {
     for (int i = 1; i <= 8; ++i) headings[static_cast<std::size_t>(i - 1)] = a.w.表(i).text();
     bool ok = writeCsvBody(csv, headings, a.w.数据源1.store());
     FileError closeWhy;
-    bool closed = out->commit(&closeWhy);
+    bool closed = ok && out->commit(&closeWhy);
     if (!ok || !closed) {
-        // A truncated CSV could pass for a whole day's records: take it away.
-        bool removed = a.s.files.remove(path);
-        showError(a, removed ? msg::kExportCutRemoved : msg::kExportCutKept, path,
-                  closed ? std::string(msg::kExportWriteFailed) : fileErrorText(closeWhy));
+        // A truncated CSV could pass for a whole day's records: it never takes the name.
+        out.reset();
+        showError(a, msg::kExportCutRemoved, path, ok ? fileErrorText(closeWhy) : std::string(msg::kExportWriteFailed));
         return;
     }
+    // The file is on the disk, under its name: only now are its rows saved.
     forgetUnsavedRows(a);
 }
 

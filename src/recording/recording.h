@@ -1,6 +1,8 @@
 #pragma once
 // Acquisition control and recording, and the file buttons: save, read, export.
 #include <array>
+#include <memory>
+#include <span>
 #include <string>
 
 #include "core/services.h"
@@ -24,8 +26,25 @@ std::string fileErrorText(const FileError& error);
 std::string refusalText(tablefile::Refusal refusal);
 std::string tableErrorText(const TableError& error);
 
+class GbkWriter;
+
 // The export's layout (GBK, a heading line from headings, nine cells and a comma each
-// per row, CR LF) of every row of table; false when writing failed.
-bool writeCsv(OutFile& out, const std::array<std::string, 8>& headings, const RecordStore& table);
+// per row, CR LF), written a row at a time through a bounded buffer.
+class CsvWriter {
+public:
+    explicit CsvWriter(OutFile& out);
+    ~CsvWriter();
+    // False when the system has no GBK converter.
+    bool valid() const;
+    void heading(const std::array<std::string, 8>& headings);
+    // The first nine cells; missing ones are empty.
+    void row(std::span<const std::string_view> cells);
+    // Hands the buffer to the file when it is full; false once a write failed.
+    bool flushIfFull();
+    bool finish();
+
+private:
+    std::unique_ptr<GbkWriter> w_;
+};
 
 }  // namespace keldrin

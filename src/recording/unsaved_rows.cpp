@@ -1,6 +1,8 @@
 #include "recording/unsaved_rows.h"
 
+#include <algorithm>
 #include <array>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -14,6 +16,22 @@ namespace keldrin {
 namespace {
 
 constexpr int kJournalColumns = 9;  // the date and time, and eight readings
+// Of the journal per slice of a rescue: a few milliseconds' work, so that the window
+// answers between slices whatever the journal's size.
+constexpr std::uint64_t kSliceBytes = 256 << 10;
+// After a write failure, the journal is made again after 1, 2, 4 ... rows, then every
+// this many rows: a full disk costs a failed try now and then, not one per row.
+constexpr int kRetryEveryMost = 16;
+// A replacement is written in pieces of about this size.
+constexpr std::size_t kPieceBytes = 1 << 20;
+
+UnsavedRowJournal& journalOf(App& a) { return a.g.unsavedRows; }
+
+std::array<std::string, 8> currentHeadings(App& a) {
+    std::array<std::string, 8> h;
+    for (int i = 1; i <= 8; ++i) h[static_cast<std::size_t>(i - 1)] = a.w.表(i).text();
+    return h;
+}
 
 // Brings the headings last written up to date; true when they changed. Compared in
 // place: this runs for every recorded row.
@@ -28,94 +46,333 @@ bool headingsChanged(App& a, std::array<std::string, 8>& written) {
     return changed;
 }
 
-// Recording goes on in memory, as it always did; the operator hears of it once.
-void keepInMemoryOnly(App& a, std::string_view why) {
-    UnsavedRowJournal& j = a.g.unsavedRows;
-    j.file.reset();
-    if (j.told) return;
-    j.told = true;
+void tellOnce(App& a, bool& told, std::string_view why) {
+    if (told) return;
+    told = true;
     a.s.boxes.show(std::string(why), Buttons::Ok, Icon::Warning, std::string(msg::kWarningTitle));
 }
 
+// Recording goes on in memory, as it always did; the operator hears of it once.
+void keepInMemoryOnly(App& a, std::string_view why) {
+    UnsavedRowJournal& j = journalOf(a);
+    j.file.reset();
+    j.failing = false;
+    tellOnce(a, j.told, why);
+}
+
+void startFailing(App& a) {
+    UnsavedRowJournal& j = journalOf(a);
+    j.failing = true;
+    j.retryEvery = 1;
+    j.retryIn = 1;
+    tellOnce(a, j.told, msg::kJournalWriteFailed);
+}
+
+std::string rowBytes(const RecordStore& table, int r) {
+    std::array<std::string_view, kJournalColumns> cells;
+    for (int c = 1; c <= kJournalColumns; ++c) cells[static_cast<std::size_t>(c - 1)] = table.cell(r, c);
+    return journal::rowRecord(cells);
+}
+
+// Makes the journal again, in one step, as the headings and every unsaved row of the
+// table; false (the old file unchanged) when that failed.
+bool rebuild(App& a) {
+    UnsavedRowJournal& j = journalOf(a);
+    const RecordStore* table = a.w.数据源1.store();
+    if (!j.file) return false;
+    FileError why;
+    std::unique_ptr<OutFile> out = j.file->replacement(&why);
+    if (!out) return false;
+    std::array<std::string, 8> headings = currentHeadings(a);
+    std::string bytes = journal::header() + journal::headingsRecord(headings);
+    bool ok = true;
+    const int rows = table ? table->rowCount() : 0;
+    for (int r = std::max(j.savedRows, 0) + 1; r <= rows && ok; ++r) {
+        bytes += rowBytes(*table, r);
+        if (bytes.size() >= kPieceBytes) {
+            ok = out->write(bytes);
+            bytes.clear();
+        }
+    }
+    if (!ok || !out->write(bytes) || !out->commit(&why)) return false;
+    j.headings = std::move(headings);
+    j.headingsWritten = true;
+    j.failing = false;
+    return true;
+}
+
 // "恢复记录_yyyyMMdd_HHmmss.csv" from the clock's "yyyy-MM-dd HH:mm:ss.zzz".
-std::string rescueName(App& a, int attempt) {
+std::string stampedName(App& a, std::string_view stem, std::string_view ext, int attempt) {
     std::string digits;
     for (char c : a.s.clock.nowText().substr(0, 19)) {
         if (c >= '0' && c <= '9') digits += c;
     }
-    std::string name = "恢复记录_" + digits.substr(0, 8) + "_" + digits.substr(8);
+    std::string name = std::string(stem) + digits.substr(0, 8) + "_" + digits.substr(8);
     if (attempt > 0) name += "_" + std::to_string(attempt);
-    return name + ".csv";
+    return name + std::string(ext);
 }
 
-// Writes the rescued rows in the export's layout to a new file; false (after saying
-// why) when it could not.
-bool rescue(App& a, const journal::Recovered& r) {
-    std::string path;
-    FileError why;
-    std::unique_ptr<OutFile> out;
-    // Never over an existing file: a second start within the same second takes the next name.
-    for (int attempt = 0; attempt < 100 && !out; ++attempt) {
-        path = rescueName(a, attempt);
-        out = a.s.files.createNew(path, &why);
-        if (!out && !a.s.files.exists(path)) break;
+// A name of that form no file has yet: a second one within the same second takes the
+// next suffix.
+std::string freeName(App& a, std::string_view stem, std::string_view ext) {
+    std::string name;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        name = stampedName(a, stem, ext, attempt);
+        if (!a.s.files.exists(name)) break;
     }
-    auto failed = [&] {
-        a.s.boxes.show(msg::fileFailure(msg::kRescueFailed, path, fileErrorText(why)), Buttons::Ok, Icon::Critical,
-                       std::string(msg::kErrorTitle));
-        return false;
-    };
-    if (!out) return failed();
-    RecordStore rows;
-    rows.setColumnCount(kJournalColumns);
-    for (const std::vector<std::string>& row : r.rows) {
-        rows.appendRow();
-        for (std::size_t c = 0; c < row.size() && c < kJournalColumns; ++c) {
-            rows.setCell(rows.rowCount(), static_cast<int>(c) + 1, row[c]);
+    return name;
+}
+
+// Only a name this program gives a rescue file, in the working folder, is taken from
+// the journal.
+bool isRescueName(std::string_view name) {
+    return name.rfind("恢复记录_", 0) == 0 && name.find_first_of("/\\:") == std::string_view::npos;
+}
+
+// A previous run's rows, rescued from the journal in two streaming passes: the first
+// finds where the rows still to rescue begin (past any already in a rescue file) and
+// the headings of the last of them, the second writes them to a new CSV file. Memory
+// stays bounded by the journal reader's window and the CSV writer's buffer.
+struct Rescue {
+    explicit Rescue(App& app) : a(app) {}
+    App& a;
+    std::unique_ptr<journal::Scanner> scan;
+    bool writing = false;
+    // From the first pass.
+    std::uint64_t from = 0;   // rows before this offset are in keptIn already
+    std::string keptIn;
+    std::size_t keptRows = 0;
+    std::size_t rows = 0;     // rows after `from`
+    std::string headings;     // the headings record in force
+    std::uint64_t headingsAt = 0, rowHeadingsAt = 0;
+    std::string rowHeadings;  // ... at the last row after `from`
+    std::size_t damaged = 0;
+    bool badHeader = false;
+    // The second pass.
+    std::string name;
+    std::unique_ptr<OutFile> out;
+    std::unique_ptr<CsvWriter> csv;
+    std::size_t written = 0;
+};
+
+journal::Scanner::Source sourceOf(JournalFile& file) {
+    return [&file](std::uint64_t at, char* to, std::size_t n) { return file.readPrevious(at, {to, n}); };
+}
+
+std::array<std::string, 8> headingsOf(std::string_view payload) {
+    std::array<std::string, 8> h;
+    std::size_t i = 0;
+    journal::Scanner::eachCell(payload, [&](std::string_view c) { h[i++] = std::string(c); });
+    return h;
+}
+
+// The rescue is over, one way or the other: the journal holds this run's rows only.
+void endRescue(App& a) {
+    UnsavedRowJournal& j = journalOf(a);
+    j.rescuing = false;
+    if (j.file && !rebuild(a)) startFailing(a);
+}
+
+void rescueFailed(App& a, const std::string& path, const FileError& why) {
+    UnsavedRowJournal& j = journalOf(a);
+    j.rescuing = false;
+    j.told = true;
+    // The journal stays as it is, for the next start; this run keeps out of it.
+    j.file.reset();
+    j.failing = false;
+    a.s.boxes.show(msg::fileFailure(msg::kRescueFailed, path, fileErrorText(why)), Buttons::Ok, Icon::Critical,
+                   std::string(msg::kErrorTitle));
+}
+
+void announce(App& a, const Rescue& r, const std::string& csvName, std::size_t rows, const std::string& aside) {
+    std::string text;
+    if (!csvName.empty()) text = msg::rescued(csvName, rows, r.damaged);
+    if (!aside.empty()) text += (text.empty() ? "" : "\r\n") + msg::journalKeptAside(aside);
+    if (!text.empty()) a.s.boxes.show(text, Buttons::Ok, Icon::Information, std::string(msg::kInfoTitle));
+}
+
+// After the rows are safe in their CSV file (or there were none): a damaged journal is
+// kept aside, the journal is made again with this run's rows, and then the operator is
+// told, so that a kill while the box is open rescues nothing twice.
+void finishRescue(App& a, Rescue& r, const std::string& csvName, std::size_t rows) {
+    std::string aside;
+    if (r.badHeader) {
+        aside = freeName(a, "未保存记录_损坏_", ".dat");
+        if (!journalOf(a).file->keepAside(aside)) {
+            journalOf(a).rescuing = false;
+            announce(a, r, csvName, rows, {});
+            keepInMemoryOnly(a, msg::kJournalNotKeptAside);
+            return;
         }
     }
-    if (!writeCsv(*out, r.headings, rows) || !out->commit(&why)) {
-        a.s.files.remove(path);
-        return failed();
+    endRescue(a);
+    announce(a, r, csvName, rows, aside);
+}
+
+void rescueSlice(const std::shared_ptr<Rescue>& r);
+
+void nextSlice(const std::shared_ptr<Rescue>& r) {
+    r->a.s.later.post([r] { rescueSlice(r); });
+}
+
+// The first pass is done: decides what is left to rescue and starts writing it.
+void startWriting(const std::shared_ptr<Rescue>& r) {
+    App& a = r->a;
+    UnsavedRowJournal& j = journalOf(a);
+    if (r->rows == 0 && r->damaged == 0) {
+        // Nothing left: a clean journal, or one whose rows a killed run had already
+        // rescued (the operator may not have seen that box).
+        finishRescue(a, *r, r->keptIn, r->keptRows);
+        return;
     }
-    a.s.boxes.show(msg::rescued(path, r.rows.size(), r.damaged), Buttons::Ok, Icon::Information,
-                   std::string(msg::kInfoTitle));
-    return true;
+    FileError why;
+    r->out = a.s.files.createNew(r->name, &why);
+    if (!r->out) {
+        rescueFailed(a, r->name, why);
+        return;
+    }
+    r->csv = std::make_unique<CsvWriter>(*r->out);
+    if (!r->csv->valid()) {
+        r->csv.reset();
+        r->out.reset();
+        rescueFailed(a, r->name, FileError{FileFault::Other, std::string(msg::kNoGbk)});
+        return;
+    }
+    r->csv->heading(headingsOf(r->rows > 0 ? r->rowHeadings : r->headings));
+    r->writing = true;
+    r->scan = std::make_unique<journal::Scanner>(sourceOf(*j.file), r->from, j.file->previousSize());
+    nextSlice(r);
+}
+
+void rescueSlice(const std::shared_ptr<Rescue>& r) {
+    App& a = r->a;
+    UnsavedRowJournal& j = journalOf(a);
+    if (!j.file) return;
+    journal::Scanner& scan = *r->scan;
+    const std::uint64_t sliceEnd = scan.offset() + kSliceBytes;
+    std::array<std::string_view, kJournalColumns> cells;
+    bool flushed = true;
+    while (flushed && !scan.done() && scan.offset() < sliceEnd) {
+        std::optional<journal::Scanner::Item> item = scan.next();
+        if (!item) continue;
+        if (!r->writing) {
+            if (item->type == journal::kHeadingsType) {
+                r->headings.assign(item->payload);
+                r->headingsAt = item->end;
+            } else if (item->type == journal::kRowType) {
+                ++r->rows;
+                if (r->rowHeadingsAt != r->headingsAt) {
+                    r->rowHeadings = r->headings;
+                    r->rowHeadingsAt = r->headingsAt;
+                }
+            } else {
+                std::string kept;
+                journal::Scanner::eachCell(item->payload, [&](std::string_view c) { kept = c; });
+                if (isRescueName(kept) && a.s.files.exists(kept)) {
+                    r->from = item->end;
+                    r->keptIn = kept;
+                    r->keptRows += r->rows;
+                    r->rows = 0;
+                }
+            }
+        } else if (item->type == journal::kRowType) {
+            std::size_t n = 0;
+            journal::Scanner::eachCell(item->payload, [&](std::string_view c) {
+                if (n < cells.size()) cells[n] = c;
+                ++n;
+            });
+            r->csv->row(std::span<const std::string_view>(cells.data(), std::min(n, cells.size())));
+            ++r->written;
+            flushed = r->csv->flushIfFull();
+        }
+    }
+    if (scan.readFailed()) {
+        r->csv.reset();
+        r->out.reset();
+        rescueFailed(a, kJournalName, FileError{FileFault::Read, {}});
+        return;
+    }
+    if (!r->writing) {
+        if (!scan.done()) return nextSlice(r);
+        r->damaged = scan.damaged();
+        r->badHeader = scan.badHeader();
+        startWriting(r);
+        return;
+    }
+    FileError why;
+    if (flushed && !scan.done()) return nextSlice(r);
+    const bool written = flushed && r->csv->finish() && r->out->commit(&why);
+    r->csv.reset();
+    r->out.reset();
+    if (!written) {
+        if (why.fault == FileFault::None) why = {FileFault::Write, {}};
+        rescueFailed(a, r->name, why);
+        return;
+    }
+    finishRescue(a, *r, r->name, r->written);
 }
 
 }  // namespace
 
 void openUnsavedRows(App& a) {
-    std::string previous;
+    UnsavedRowJournal& j = journalOf(a);
     JournalOpenError why = JournalOpenError::None;
-    std::unique_ptr<JournalFile> file = a.s.files.openJournal(kJournalName, &previous, &why);
-    if (!file) {
-        keepInMemoryOnly(a, why == JournalOpenError::Locked ? msg::kJournalInUse : msg::kJournalUnavailable);
+    j.file = a.s.files.openJournal(kJournalName, &why);
+    if (!j.file) {
+        keepInMemoryOnly(a, why == JournalOpenError::Locked       ? msg::kJournalInUse
+                            : why == JournalOpenError::NotRegular ? msg::kJournalNotRegular
+                                                                  : msg::kJournalUnavailable);
         return;
     }
-    const journal::Recovered r = journal::read(previous);
-    if (!previous.empty() && r.badHeader) {
-        // Not ours, or of a later version: left alone.
-        keepInMemoryOnly(a, msg::kJournalUnavailable);
+    const RecordStore* table = a.w.数据源1.store();
+    j.savedRows = table ? table->rowCount() : 0;
+    if (j.file->previousSize() < journal::kHeaderSize + journal::kFrameSize) {
+        // Empty, or too short to hold a record: cut while it was being made.
+        forgetUnsavedRows(a);
         return;
     }
-    // Rows that could not be rescued stay for the next start; this run's rows follow them.
-    const bool keepOld = (!r.rows.empty() || r.damaged > 0) && !rescue(a, r);
-    a.g.unsavedRows.file = std::move(file);
-    if (!keepOld) forgetUnsavedRows(a);
+    j.rescuing = true;
+    auto r = std::make_shared<Rescue>(a);
+    // Noted in the journal before any row of this run follows and before the file can
+    // appear: once it exists, no later start rescues these rows again, and the rows
+    // after the note are this run's.
+    r->name = freeName(a, "恢复记录_", ".csv");
+    if (!j.file->append(journal::keptRecord(r->name)) || !j.file->syncNow()) {
+        rescueFailed(a, kJournalName, FileError{FileFault::Write, {}});
+        return;
+    }
+    r->scan = std::make_unique<journal::Scanner>(sourceOf(*j.file), 0, j.file->previousSize());
+    rescueSlice(r);
 }
 
 void keepUnsavedRow(App& a, int r) {
-    UnsavedRowJournal& j = a.g.unsavedRows;
+    UnsavedRowJournal& j = journalOf(a);
     const RecordStore* table = a.w.数据源1.store();
     if (!j.file || !table) return;
+    if (j.failing) {
+        // Tried again now and then; while a rescue reads the file, only at its end.
+        if (j.rescuing || --j.retryIn > 0) return;
+        if (!rebuild(a)) {
+            j.retryEvery = std::min(j.retryEvery * 2, kRetryEveryMost);
+            j.retryIn = j.retryEvery;
+        }
+        return;
+    }
+    if (!j.rescuing && !j.file->atItsName()) {
+        // Deleted, or renamed away and replaced: made again with every unsaved row,
+        // this one included.
+        if (rebuild(a)) {
+            tellOnce(a, j.toldRecreated, msg::kJournalRecreated);
+        } else {
+            startFailing(a);
+        }
+        return;
+    }
     std::string bytes;
     if (headingsChanged(a, j.headings) || !j.headingsWritten) bytes += journal::headingsRecord(j.headings);
-    std::array<std::string_view, kJournalColumns> cells;
-    for (int c = 1; c <= kJournalColumns; ++c) cells[static_cast<std::size_t>(c - 1)] = table->cell(r, c);
-    bytes += journal::rowRecord(cells);
+    bytes += rowBytes(*table, r);
     if (!j.file->append(bytes)) {
-        keepInMemoryOnly(a, msg::kJournalWriteFailed);
+        startFailing(a);
         return;
     }
     j.headingsWritten = true;
@@ -123,10 +380,30 @@ void keepUnsavedRow(App& a, int r) {
 }
 
 void forgetUnsavedRows(App& a) {
-    UnsavedRowJournal& j = a.g.unsavedRows;
-    if (!j.file) return;
+    UnsavedRowJournal& j = journalOf(a);
+    const RecordStore* table = a.w.数据源1.store();
+    j.savedRows = table ? table->rowCount() : 0;
+    // While a rescue reads the file it is not emptied: its end makes the journal again
+    // with the rows still unsaved then.
+    if (!j.file || j.rescuing) return;
     j.headingsWritten = false;
-    if (!j.file->restart(journal::header())) keepInMemoryOnly(a, msg::kJournalWriteFailed);
+    if (!j.file->atItsName()) {
+        if (!rebuild(a)) startFailing(a);
+        return;
+    }
+    // Emptied in place, which needs no free space: even on a full disk, saved rows
+    // are never rescued as if they were not.
+    if (j.file->restart(journal::header())) {
+        j.failing = false;
+    } else {
+        startFailing(a);
+    }
+}
+
+int unsavedRowCount(App& a) {
+    const RecordStore* table = a.w.数据源1.store();
+    const int rows = table ? table->rowCount() : 0;
+    return std::max(0, rows - journalOf(a).savedRows);
 }
 
 }  // namespace keldrin

@@ -9,13 +9,15 @@ namespace keldrin {
 
 inline constexpr const char* kJournalName = "未保存记录.dat";
 
-// After the start-up sequence: rescues the rows a previous run left in the journal,
-// then starts an empty one.
+// After the start-up sequence: opens the journal and rescues the rows a previous run
+// left in it, in slices between other events, then keeps only this run's rows there.
 void openUnsavedRows(App& a);
 // After 时钟5 appended row r.
 void keepUnsavedRow(App& a, int r);
 // After the table was saved, exported, emptied or replaced: none of its rows is
 // unsaved any more.
 void forgetUnsavedRows(App& a);
+// How many rows of the table are not saved.
+int unsavedRowCount(App& a);
 
 }  // namespace keldrin

@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstring>
 #include <optional>
 #include <stdexcept>
@@ -112,26 +113,14 @@ std::optional<Record> recordAt(std::string_view file, std::size_t pos) {
     if (file.size() - pos < kFrameSize) return std::nullopt;
     if (static_cast<unsigned char>(file[pos]) != kMarker) return std::nullopt;
     const char type = file[pos + 1];
-    if (type != kHeadingsType && type != kRowType) return std::nullopt;
+    if (type != kHeadingsType && type != kRowType && type != kKeptType) return std::nullopt;
     const std::uint32_t length = getU32(file, pos + 2);
     if (length > kMaxPayload || length > file.size() - pos - kFrameSize) return std::nullopt;
     const std::string_view payload = file.substr(pos + 6, length);
-    const auto cells = cellCount(payload, type == kHeadingsType ? 8 : kMaxCells);
+    const auto cells = cellCount(payload, type == kHeadingsType ? 8 : type == kKeptType ? 1 : kMaxCells);
     if (!cells || (type == kHeadingsType && *cells != 8)) return std::nullopt;
     if (crc(file.substr(pos + 1, 5 + length)) != getU32(file, pos + 6 + length)) return std::nullopt;
     return Record{type, payload, *cells, pos + kFrameSize + length};
-}
-
-// The first record that checks at or after pos.
-std::optional<Record> nextRecord(std::string_view file, std::size_t pos) {
-    while (pos < file.size()) {
-        const void* hit = std::memchr(file.data() + pos, kMarker, file.size() - pos);
-        if (!hit) break;
-        pos = static_cast<std::size_t>(static_cast<const char*>(hit) - file.data());
-        if (auto r = recordAt(file, pos)) return r;
-        ++pos;
-    }
-    return std::nullopt;
 }
 
 }  // namespace
@@ -150,47 +139,133 @@ std::string headingsRecord(const std::array<std::string, 8>& headings) {
 
 std::string rowRecord(std::span<const std::string_view> cells) { return record(kRowType, cells); }
 
-Recovered read(std::string_view file) {
-    Recovered out;
-    if (file.size() < kHeaderSize || file.substr(0, 4) != kMagic || getU32(file, 4) != kVersion) {
-        out.badHeader = true;
-        return out;
+std::string keptRecord(std::string_view rescueFile) {
+    if (rescueFile.empty()) return record(kKeptType, {});
+    const std::string_view cells[] = {rescueFile};
+    return record(kKeptType, cells);
+}
+
+Scanner::Scanner(Source source, std::uint64_t start, std::uint64_t end)
+    : source_(std::move(source)), end_(end), bufAt_(start) {
+    buf_.reserve(kWindow);
+    if (start != 0) return;
+    fill();
+    const std::string h = header();
+    const std::size_t n = std::min(buf_.size(), h.size());
+    if (std::string_view(buf_).substr(0, n) != std::string_view(h).substr(0, n)) {
+        // Read as records from the first byte: they check themselves. The stretch up to
+        // the first of them is the header's damage, not a record's.
+        badHeader_ = true;
+        countDamage_ = false;
+    } else if (buf_.size() < h.size()) {
+        onlyHeader_ = buf_.size() > 0 || !readFailed_;
+        pos_ = buf_.size();
+    } else {
+        onlyHeader_ = buf_.size() == h.size() && eof_;
+        pos_ = h.size();
     }
+}
+
+// Keeps a whole record's worth of bytes after pos_ in the window, unless the end comes first.
+bool Scanner::fill() {
+    if (eof_ || buf_.size() - pos_ >= kFrameSize + kMaxPayload) return true;
+    buf_.erase(0, pos_);
+    bufAt_ += pos_;
+    pos_ = 0;
+    while (!eof_ && buf_.size() < kWindow) {
+        const std::uint64_t at = bufAt_ + buf_.size();
+        if (at >= end_) {
+            eof_ = true;
+            break;
+        }
+        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(kWindow - buf_.size(), end_ - at));
+        const std::size_t had = buf_.size();
+        buf_.resize(had + want);
+        const std::int64_t got = source_(at, buf_.data() + had, want);
+        buf_.resize(had + static_cast<std::size_t>(std::max<std::int64_t>(got, 0)));
+        if (got <= 0) {
+            eof_ = true;
+            readFailed_ = got < 0;
+        }
+    }
+    return !readFailed_;
+}
+
+std::optional<Scanner::Item> Scanner::next() {
+    for (std::size_t skipped = 0; skipped < kWindow;) {
+        if (!fill()) {
+            done_ = true;
+            return std::nullopt;
+        }
+        if (pos_ >= buf_.size()) {
+            done_ = true;
+            // What follows the last record that checks is no whole record.
+            if (inDamage_) tornTail_ = true;
+            inDamage_ = false;
+            return std::nullopt;
+        }
+        const std::string_view window = std::string_view(buf_).substr(pos_);
+        if (std::optional<Record> r = recordAt(window, 0)) {
+            if (inDamage_ && countDamage_) ++damaged_;
+            inDamage_ = false;
+            countDamage_ = true;
+            pos_ += r->end;
+            return Item{r->type, r->payload, r->cells, bufAt_ + pos_};
+        }
+        // Damage: on to the next marker byte.
+        inDamage_ = true;
+        const void* hit = std::memchr(window.data() + 1, kMarker, window.size() - 1);
+        const std::size_t to = hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - buf_.data()) : buf_.size();
+        skipped += to - pos_;
+        pos_ = to;
+    }
+    return std::nullopt;
+}
+
+void Scanner::eachCell(std::string_view payload, const std::function<void(std::string_view)>& f) {
+    journal::eachCell(payload, f);
+}
+
+Recovered read(std::string_view file, const std::function<bool(const std::string&)>& exists) {
+    Recovered out;
+    Scanner scan(
+        [file](std::uint64_t at, char* to, std::size_t n) -> std::int64_t {
+            if (at >= file.size()) return 0;
+            n = std::min<std::size_t>(n, file.size() - static_cast<std::size_t>(at));
+            std::memcpy(to, file.data() + at, n);
+            return static_cast<std::int64_t>(n);
+        },
+        0, file.size());
     // Headings are decoded only when a row comes under them (or at the end, with no
     // rows), not at every change.
-    std::string_view headings;
+    std::string headings;
     bool headingsPending = false;
     auto takeHeadings = [&] {
         std::size_t i = 0;
         eachCell(headings, [&](std::string_view c) { out.headings[i++] = std::string(c); });
         headingsPending = false;
     };
-
-    std::size_t pos = kHeaderSize;
-    while (pos < file.size()) {
-        std::optional<Record> r = recordAt(file, pos);
-        if (!r) {
-            // Damage: skip to the next record that checks. With none, what is left is
-            // the record being written when the program stopped, or garbage after it.
-            r = nextRecord(file, pos + 1);
-            if (!r) {
-                out.tornTail = true;
-                break;
-            }
-            ++out.damaged;
-        }
+    while (!scan.done()) {
+        std::optional<Scanner::Item> r = scan.next();
+        if (!r) continue;
         if (r->type == kHeadingsType) {
-            headings = r->payload;
+            headings.assign(r->payload);
             headingsPending = true;
+        } else if (r->type == kKeptType) {
+            std::string name;
+            eachCell(r->payload, [&](std::string_view c) { name = c; });
+            if (r->cells == 0 || (exists && exists(name))) out.rows.clear();
         } else {
             if (headingsPending) takeHeadings();
             std::vector<std::string>& row = out.rows.emplace_back();
             row.reserve(r->cells);
             eachCell(r->payload, [&](std::string_view c) { row.emplace_back(c); });
         }
-        pos = r->end;
     }
     if (out.rows.empty() && headingsPending) takeHeadings();
+    out.damaged = scan.damaged();
+    out.tornTail = scan.tornTail();
+    out.badHeader = scan.badHeader();
     return out;
 }
 

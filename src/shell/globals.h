@@ -16,7 +16,19 @@ struct UnsavedRowJournal {
     std::unique_ptr<JournalFile> file;    // none: rows are kept in memory only
     std::array<std::string, 8> headings;  // as last written to the file
     bool headingsWritten = false;
-    bool told = false;  // the operator knows that rows are kept in memory only
+    // Rows 1 to savedRows of the table are saved (or were read from a file); the rest
+    // are the unsaved rows the file holds.
+    int savedRows = 0;
+    // A previous run's rows are being rescued from the file: it is appended to, never
+    // emptied or replaced, until they are safe elsewhere.
+    bool rescuing = false;
+    // Writing failed: nothing is appended until the file has been made again, with
+    // every unsaved row, which is tried again every retryEvery rows.
+    bool failing = false;
+    int retryIn = 0;
+    int retryEvery = 1;
+    bool told = false;           // the operator knows that rows are kept in memory only
+    bool toldRecreated = false;  // ... that the file was deleted or replaced and made again
 };
 
 struct Globals {

@@ -40,3 +40,45 @@ TEST(Dispatcher, EventsRunNestedWhileAHandlerWaitsInAModalBox) {
 
 }  // namespace
 }  // namespace keldrin::test
+
+namespace keldrin {
+namespace {
+
+struct BacklogPort : SerialPort {
+    using SerialPort::deliver;
+    void setPortNumber(int) override {}
+    int portNumber() const override { return 0; }
+    void setBaudRate(int) override {}
+    int baudRate() const override { return 0; }
+    bool open() override { return true; }
+    void close() override {}
+    bool isOpen() const override { return true; }
+    void send(std::span<const std::uint8_t>) override {}
+    bool canOpen(int) override { return true; }
+};
+
+struct FeedingPause : Pauser {
+    std::function<void()> feed;
+    void waitFor(int) override { feed(); }
+};
+
+// Past the backlog's bound the oldest bytes go, and exactly as many as overflowed: what
+// is handed over is the newest kBacklogLimit bytes, in order.
+TEST(SerialBacklog, OverflowDropsTheOldestBytesAndCountsThem) {
+    Dispatcher d;
+    FeedingPause pause;
+    d.setPauser(&pause);
+    BacklogPort port;
+    std::vector<int> got;
+    port.connectBytes(d, [&](int b) { got.push_back(b); });
+    std::vector<std::uint8_t> bytes(SerialPort::kBacklogLimit + 10);
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i * 7);
+    pause.feed = [&] { port.deliver(bytes); };  // arrives while a handler pauses
+    d.post([&] { d.pause(1); });
+    EXPECT_EQ(port.overflowedBytes(), 10u);
+    ASSERT_EQ(got.size(), SerialPort::kBacklogLimit);
+    for (std::size_t i = 0; i < got.size(); ++i) ASSERT_EQ(got[i], bytes[i + 10]) << i;
+}
+
+}  // namespace
+}  // namespace keldrin

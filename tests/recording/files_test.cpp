@@ -54,11 +54,16 @@ TEST_F(Files_, SaveAndReadBackRestoreEveryCellAndReplaceNewerRows) {
 
     addRow({"recorded later"});
     table().setCell(1, 2, "changed");
-    h.fileDialog.answers = {std::string("day.tbl")};
+    // The row not yet saved would be gone: asked first, and Cancel keeps everything.
+    h.boxes.answers = {Answer::Cancel};
+    h.fileDialog.answers = {std::string("day.tbl"), std::string("day.tbl")};
+    h.click(h.w.从文件读按钮);
+    expectBox(1, "表中有 1 行记录尚未保存，读入文件后将不再保留。确认读入吗？", Buttons::OkCancel, Icon::None, "");
+    ASSERT_EQ(table().rowCount(), 3);
     h.click(h.w.从文件读按钮);
     EXPECT_EQ(h.fileDialog.requests[1].mode, DialogMode::Open);
     EXPECT_EQ(h.fileDialog.requests[1].filter, kFilter);
-    expectBox(1, "从文件读成功。", Buttons::Ok, Icon::Information, "信息");
+    expectBox(3, "从文件读成功。", Buttons::Ok, Icon::Information, "信息");
     ASSERT_EQ(table().rowCount(), 2);
     ASSERT_EQ(table().columnCount(), 11);
     EXPECT_EQ(table().cell(1, 2), "1.500");
@@ -70,7 +75,7 @@ TEST_F(Files_, SaveAndReadBackRestoreEveryCellAndReplaceNewerRows) {
 TEST_F(Files_, ExportFailingPartWayRemovesTheIncompleteFileAndSaysSo) {
     for (int i = 0; i < 50000; ++i) addRow({"2026-12-08 10:00:00.000", "1.000"});
     FullDiskFiles full(h.files, 1200000);  // the disk fills up after 1.2 MB of about 1.8
-    Services services{h.port, h.boxes, h.fileDialog, h.clock, h.beeper, h.screen, full, h.dialogs, h.dispatcher};
+    Services services{h.port, h.boxes, h.fileDialog, h.clock, h.beeper, h.screen, full, h.dialogs, h.dispatcher, h.later};
     App exporting{h.g, h.w, services};
     h.fileDialog.answers = {std::string("big")};
     h.dispatcher.post([&] { 按钮6_clicked(exporting); });
@@ -84,6 +89,9 @@ TEST_F(Files_, ExportFailingPartWayRemovesTheIncompleteFileAndSaysSo) {
 
 TEST_F(Files_, FailuresSayWhyAndLeaveTableAndFilesAlone) {
     addRow({"t", "1.000"});
+    h.fileDialog.answers = {std::string("kept.tbl")};
+    h.click(h.w.存到文件按钮);  // saved: reading asks nothing
+    h.boxes.shown.clear();
     h.writeFile("notes.txt", "时间,1,2\r\n");
     h.fileDialog.answers = {std::string("notes.txt"), std::string("no/such/folder/day.tbl"), std::nullopt,
                             std::nullopt};
@@ -106,6 +114,8 @@ TEST_F(Files_, FailuresSayWhyAndLeaveTableAndFilesAlone) {
 
 TEST_F(Files_, ReadRefusesFilesThatAreNotTablesItCouldHoldWithoutReadingThemAndKeepsTheTable) {
     addRow({"t", "1.000"});
+    h.fileDialog.answers = {std::string("kept.tbl")};
+    h.click(h.w.存到文件按钮);  // saved: reading asks nothing
     const std::string saved = tablefile::encode(table());
     auto sparse = [this](const std::string& name, const std::string& start) {
         h.writeFile(name, start);

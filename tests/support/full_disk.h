@@ -26,12 +26,34 @@ public:
     std::unique_ptr<OutFile> createNew(const std::string& n, FileError* e) override {
         return wrap(real_.createNew(n, e));
     }
-    std::unique_ptr<JournalFile> openJournal(const std::string& n, std::string* previous,
-                                             JournalOpenError* e) override {
-        return real_.openJournal(n, previous, e);
+    std::unique_ptr<JournalFile> openJournal(const std::string& n, JournalOpenError* e) override {
+        std::unique_ptr<JournalFile> inner = real_.openJournal(n, e);
+        if (!inner || !journalFull) return inner;
+        return std::make_unique<Journal>(std::move(inner), *journalFull);
     }
+    // When set, the journal's appends and replacements fail while it is true; emptying
+    // it in place still works, as it does on a full disk.
+    bool* journalFull = nullptr;
 
 private:
+    struct Journal : JournalFile {
+        Journal(std::unique_ptr<JournalFile> i, bool& f) : inner(std::move(i)), full(f) {}
+        std::unique_ptr<JournalFile> inner;
+        bool& full;
+        std::uint64_t previousSize() const override { return inner->previousSize(); }
+        std::int64_t readPrevious(std::uint64_t at, std::span<char> to) override { return inner->readPrevious(at, to); }
+        bool append(std::string_view b) override { return !full && inner->append(b); }
+        bool restart(std::string_view b) override { return inner->restart(b); }
+        std::unique_ptr<OutFile> replacement(FileError* e) override {
+            if (!full) return inner->replacement(e);
+            if (e) *e = {FileFault::Write, {}};
+            return nullptr;
+        }
+        void syncSoon() override { inner->syncSoon(); }
+        bool syncNow() override { return inner->syncNow(); }
+        bool atItsName() override { return inner->atItsName(); }
+        bool keepAside(const std::string& n) override { return inner->keepAside(n); }
+    };
     struct Out : OutFile {
         std::unique_ptr<OutFile> inner;
         std::size_t left;

@@ -149,7 +149,10 @@ Harness::~Harness() {
     for (Timer* t : w.timers()) t->intervalChanged = nullptr;
 }
 
-void Harness::start() { program.start(); }
+void Harness::start() {
+    program.start();
+    time.advance(0);
+}
 
 void Harness::startConnected() {
     writeFile("端口号.txt", "3");

@@ -161,11 +161,27 @@ public:
     void showTrend() override { ++trendShown; }
 };
 
+// Work posted for later runs at the current virtual time, after what is already due.
+class FakeLater : public Later {
+public:
+    FakeLater(VirtualTime& t, Dispatcher& d) : time_(t), dispatcher_(d) {}
+    std::size_t posted = 0;
+    void post(std::function<void()> work) override {
+        ++posted;
+        time_.at(time_.now(), [this, w = std::move(work)]() mutable { dispatcher_.post(std::move(w)); });
+    }
+
+private:
+    VirtualTime& time_;
+    Dispatcher& dispatcher_;
+};
+
 // The program on fakes. Construct, put settings files in place, then start().
 class Harness {
 public:
     Harness();
     ~Harness();
+    // Runs the start-up sequence, and the work it left for later (a rescue).
     void start();
     // Starts connected: the receiver box on COM3 (present by default) at 9600 baud.
     void startConnected();
@@ -191,7 +207,8 @@ public:
     QTemporaryDir dir;
     DiskFiles files{dir.path().toStdString()};
     FakeDialogs dialogs;
-    Services services{port, boxes, fileDialog, clock, beeper, screen, files, dialogs, dispatcher};
+    FakeLater later{time, dispatcher};
+    Services services{port, boxes, fileDialog, clock, beeper, screen, files, dialogs, dispatcher, later};
     Program program{services};
     Globals& g = program.g;
     MainWin& w = program.w;

@@ -130,6 +130,10 @@ int QtScreen::height() const {
     return s ? s->size().height() : 0;
 }
 
+void QtLater::post(std::function<void()> work) {
+    QTimer::singleShot(0, &context_, [this, w = std::move(work)]() mutable { dispatcher_.post(std::move(w)); });
+}
+
 void QtPauser::waitFor(int ms) {
     if (ms <= 0) return;
     QEventLoop loop;

@@ -61,6 +61,18 @@ public:
     int height() const override;
 };
 
+// Work posted for later goes through Qt's own queue of events, behind input and
+// painting, and then through the dispatcher. Dropped with this object.
+class QtLater : public Later {
+public:
+    explicit QtLater(Dispatcher& d) : dispatcher_(d) {}
+    void post(std::function<void()> work) override;
+
+private:
+    Dispatcher& dispatcher_;
+    QObject context_;
+};
+
 // Lets time pass inside a handler: a nested event loop that takes no operator input,
 // while timers and the serial port keep arriving (the dispatcher queues them).
 class QtPauser : public Pauser {

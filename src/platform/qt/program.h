@@ -57,7 +57,8 @@ private:
     QtScreen screen_;
     DiskFiles files_;
     QtDialogs dialogs_{dispatcher_};
-    Services services_{port_, boxes_, fileDialog_, clock_, beeper_, screen_, files_, dialogs_, dispatcher_};
+    QtLater later_{dispatcher_};
+    Services services_{port_, boxes_, fileDialog_, clock_, beeper_, screen_, files_, dialogs_, dispatcher_, later_};
     Program program_{services_};
     QtScheduler scheduler_{dispatcher_};
     std::unique_ptr<MainWindow> window_;
