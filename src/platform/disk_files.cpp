@@ -4,7 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
-#include <QTemporaryFile>
+#include <QRandomGenerator>
 #include <algorithm>
 
 #include "platform/disk_journal.h"
@@ -80,14 +80,28 @@ private:
 // complete and on the disk: a kill or a full disk never leaves part of a file under it.
 class NewOut : public OutFile {
 public:
-    explicit NewOut(const QString& path) : path_(path), file_(path + QStringLiteral(".XXXXXX")) {}
+    explicit NewOut(const QString& path) : path_(path) {}
+    ~NewOut() override {
+        if (committed_ || file_.fileName().isEmpty()) return;
+        file_.close();
+        QFile::remove(file_.fileName());  // never left behind under any name
+    }
     bool open(FileError* error) {
         if (QFileInfo::exists(path_) || QFileInfo(path_).isSymLink()) {
             if (error) *error = {FileFault::Exists, {}};
             return false;
         }
-        if (file_.open()) return true;
+        // Written beside its name, which it takes only when whole. A plain file rather
+        // than a QTemporaryFile, which keeps its handle open after close(): Windows
+        // cannot rename an open file.
+        for (int attempt = 0; attempt < 16; ++attempt) {
+            file_.setFileName(path_ + QStringLiteral(".") +
+                              QString::number(QRandomGenerator::global()->generate() % 0x1000000, 36));
+            if (file_.open(QIODevice::WriteOnly | QIODevice::NewOnly)) return true;
+            if (!file_.exists()) break;  // not the name's fault
+        }
         if (error) *error = fault(file_);
+        file_.setFileName(QString());
         return false;
     }
     bool write(std::string_view bytes) override {
@@ -99,13 +113,12 @@ public:
             if (error) *error = {FileFault::Write, file_.errorString().toStdString()};
             return false;
         }
-        const QString temp = file_.fileName();
         file_.close();
-        if (!disk::renameNoReplace(temp, path_)) {
+        if (!disk::renameNoReplace(file_.fileName(), path_)) {
             if (error) *error = QFileInfo::exists(path_) ? FileError{FileFault::Exists, {}} : FileError{FileFault::Rename, {}};
-            return false;  // the temporary file goes with file_
+            return false;  // the file beside goes with this object
         }
-        file_.setAutoRemove(false);
+        committed_ = true;
         // Should this fail, the file is whole under its name all the same; only a power
         // cut in the next moments could take the name back.
         disk::syncFolderOf(path_);
@@ -114,7 +127,8 @@ public:
 
 private:
     QString path_;
-    QTemporaryFile file_;
+    QFile file_;
+    bool committed_ = false;
 };
 
 #ifdef Q_OS_UNIX

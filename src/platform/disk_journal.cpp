@@ -98,7 +98,10 @@ bool sameFile(Handle h, const QString& path) {
     Identity at;
     const bool known = identity(there, at);
     CloseHandle(there);
-    return !known || (mine.links > 0 && mine.volume == at.volume && mine.high == at.high && mine.low == at.low);
+    // Wine reports volume 0 for a handle whose file was renamed since it was opened
+    // (the journal made again beside its name): then the file index alone decides.
+    const bool sameVolume = mine.volume == at.volume || mine.volume == 0;
+    return !known || (mine.links > 0 && sameVolume && mine.high == at.high && mine.low == at.low);
 }
 
 bool writeAll(Handle h, std::string_view bytes) {

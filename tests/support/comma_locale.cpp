@@ -7,7 +7,8 @@
 namespace keldrin::test {
 
 CommaLocale::CommaLocale() {
-    for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8"}) {
+    // The last two are Windows' names.
+    for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "German_Germany.1252", "German"}) {
         if (use(name)) return;
     }
 #ifndef _WIN32

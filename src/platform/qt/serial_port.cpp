@@ -43,7 +43,8 @@ bool systemListsPort(const QString& path) {
         for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) listed << info.portName();
         fresh.setRemainingTime(1000);
     }
-    return listed.contains(QSerialPortInfo(path).portName(), Qt::CaseInsensitive);
+    // The list holds names (COM3), the path is in the device namespace (\\.\COM3).
+    return listed.contains(path.mid(path.lastIndexOf(u'\\') + 1), Qt::CaseInsensitive);
 #else
     return deviceMayExist(path);
 #endif
