@@ -26,14 +26,25 @@ file_button() {
   click_at ${button_at[$1]}
   wait_for 20 'test "$(count_windows)" -gt "$before"' || return 1
   sleep 1
+  focus_newest
   xdotool type --delay 50 "$2"
   xdotool key Return
+}
+
+# Gives the keyboard to the newest window (a dialog or a box): with no window manager,
+# the keyboard may otherwise stay with the main window.
+focus_newest() {
+  local w
+  w=$(windows | grep -vx "$main" | tail -n1)
+  [ -n "$w" ] && xdotool windowfocus --sync "$w" 2>/dev/null
+  sleep 0.3
 }
 
 # answer_box: waits for a message box and answers it with Enter; true once it is gone.
 answer_box() {
   wait_for 20 'test "$(count_windows)" -gt 1' || return 1
   sleep 0.5
+  focus_newest
   xdotool key Return
   wait_for 20 'test "$(count_windows)" -eq 1' && sleep 1
 }
