@@ -73,15 +73,7 @@ protected:
     std::vector<std::string> boxes;
     QString fileToChoose;  // what the operator picks in a file dialog
     // The operator: OK to every message box, fileToChoose in every file dialog.
-    ModalAnswerer answerer{[this](QWidget& modal) {
-        if (auto* box = qobject_cast<QMessageBox*>(&modal)) {
-            boxes.push_back(box->text().toStdString());
-            box->button(QMessageBox::Ok)->click();
-        } else if (auto* files = qobject_cast<QFileDialog*>(&modal)) {
-            files->selectFile(fileToChoose);
-            QMetaObject::invokeMethod(files, "accept");
-        }
-    }};
+    ModalAnswerer answerer{[this](QWidget& modal) { answerOkAndPick(modal, boxes, fileToChoose); }};
 };
 
 TEST_F(EndToEnd, StartPollsTheTickedProbesInRotationAndShowsTheirReadings) {

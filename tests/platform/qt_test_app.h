@@ -1,14 +1,19 @@
 #pragma once
 // One QApplication for the whole test program (offscreen under CTest), and a way to
 // let real events arrive without asserting on how long they take.
+#include <QAbstractButton>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFileDialog>
+#include <QMessageBox>
 #include <QPointer>
 #include <QSerialPort>
 #include <QTimer>
 #include <QWidget>
 #include <algorithm>
 #include <functional>
+#include <string>
+#include <vector>
 
 namespace keldrin::test {
 
@@ -56,6 +61,18 @@ private:
     QPointer<QWidget> last_;
     QTimer poll_;
 };
+
+// The operator who says OK to every message box (keeping its text in boxes) and picks
+// file in every file dialog.
+inline void answerOkAndPick(QWidget& modal, std::vector<std::string>& boxes, const QString& file) {
+    if (auto* box = qobject_cast<QMessageBox*>(&modal)) {
+        boxes.push_back(box->text().toStdString());
+        box->button(QMessageBox::Ok)->click();
+    } else if (auto* files = qobject_cast<QFileDialog*>(&modal)) {
+        files->selectFile(file);
+        QMetaObject::invokeMethod(files, "accept");
+    }
+}
 
 // Every error QSerialPort reports on the port a QObject holds.
 class SerialErrorCount {

@@ -36,15 +36,7 @@ std::string timeText(std::int64_t ms) {
 class TrendTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        answerer.answerWith([this](QWidget& modal) {
-            if (auto* box = qobject_cast<QMessageBox*>(&modal)) {
-                boxes.push_back(box->text().toStdString());
-                box->button(QMessageBox::Ok)->click();
-            } else if (auto* files = qobject_cast<QFileDialog*>(&modal)) {
-                files->selectFile(fileToChoose);
-                QMetaObject::invokeMethod(files, "accept");
-            }
-        });
+        answerer.answerWith([this](QWidget& modal) { answerOkAndPick(modal, boxes, fileToChoose); });
         program.start();
         processUntil([&] { return !boxes.empty(); });  // start-up's "连接失败"
         boxes.clear();
