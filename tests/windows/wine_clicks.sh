@@ -18,17 +18,32 @@ click_at() {
   xdotool mousemove --sync $((window_left + $1)) $((window_top + menu_height + $2)) click 1
 }
 
-# file_button NAME FILE: clicks the file button NAME, answers its file dialog with FILE.
+# A file dialog is told by its size: Wine's is 770 x 488, a message box is far smaller
+# and the main window 1080 wide. Under Wine the dialog may still be open a second after Return, and
+# the box that follows may reuse its window, so each step waits for the state it needs.
+file_dialog_shown() {
+  local w
+  for w in $(windows); do
+    xdotool getwindowgeometry "$w" 2>/dev/null |
+      awk '/Geometry:/ { split($2, g, "x"); exit !(g[1] >= 600 && g[1] < 1000 && g[2] >= 400) }' &&
+      return 0
+  done
+  return 1
+}
+box_shown() { [ "$(count_windows)" -gt 1 ] && ! file_dialog_shown; }
+
+# file_button NAME FILE: clicks the file button NAME, answers its file dialog with FILE;
+# true once the dialog is gone.
 file_button() {
-  local before
-  before=$(count_windows)
   # shellcheck disable=SC2086
   click_at ${button_at[$1]}
-  wait_for 20 'test "$(count_windows)" -gt "$before"' || return 1
-  sleep 1
+  wait_for 20 file_dialog_shown || return 1
+  # A cold Wine fills the dialog after showing it; keys typed before that are lost.
+  sleep 2
   focus_newest
   xdotool type --delay 50 "$2"
   xdotool key Return
+  wait_for 20 '! file_dialog_shown'
 }
 
 # Gives the keyboard to the newest window (a dialog or a box): with no window manager,
@@ -42,7 +57,7 @@ focus_newest() {
 
 # answer_box: waits for a message box and answers it with Enter; true once it is gone.
 answer_box() {
-  wait_for 20 'test "$(count_windows)" -gt 1' || return 1
+  wait_for 20 box_shown || return 1
   sleep 0.5
   focus_newest
   xdotool key Return
