@@ -17,6 +17,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QTextDocument>
 #include <QWindow>
 #include <QTemporaryDir>
 
@@ -183,12 +184,23 @@ TEST_F(WindowTest, EchoBoxFollowsAppendsAndTrimsByteForByte) {
         for (std::uint8_t b : frame) w.编辑框接收.appendText(frameEcho(std::span(&b, 1)));
         w.编辑框接收.appendText(i % 7 == 6 ? "中文\r\n" : "\r\n");
     }
+    QCoreApplication::processEvents();  // the appends go in when the event loop comes round
     EXPECT_LE(w.编辑框接收.text().size(), w.编辑框接收.textLimit());
     QString expected = QString::fromStdString(w.编辑框接收.text());
     expected.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     EXPECT_TRUE(expected.startsWith(QStringLiteral("0 A 3 6 ")));
     EXPECT_EQ(widget<QPlainTextEdit>("编辑框接收")->toPlainText(), expected);
+    // A frame's dozen appends go in with one insertion.
+    int insertions = 0;
+    QObject::connect(widget<QPlainTextEdit>("编辑框接收")->document(), &QTextDocument::contentsChange,
+                     [&] { ++insertions; });
+    for (std::uint8_t b : frame) w.编辑框接收.appendText(frameEcho(std::span(&b, 1)));
+    w.编辑框接收.appendText("\r\n");
+    QCoreApplication::processEvents();
+    EXPECT_EQ(insertions, 1);
+    w.编辑框接收.appendText("lost ");  // replaced before it was shown
     w.编辑框接收.setText("");
+    QCoreApplication::processEvents();
     EXPECT_TRUE(widget<QPlainTextEdit>("编辑框接收")->toPlainText().isEmpty());
     EXPECT_EQ(edits, 0);
 
@@ -223,6 +235,8 @@ TEST_F(WindowTest, GridColumnsLieUnderTheHeadingBoxesAndTheNewestRowStaysInView)
     EXPECT_TRUE(grid->alternatingRowColors());  // the table style's flag
 
     w.数据表格.setEnabled(false);
+    int insertions = 0;
+    QObject::connect(grid->model(), &QAbstractItemModel::rowsInserted, [&] { ++insertions; });
     for (int r = 1; r <= 500; ++r) {
         w.数据源1.appendRow();
         w.数据源1.setCell(r, 1, "2026-12-08 10:00:00.000");
@@ -230,6 +244,7 @@ TEST_F(WindowTest, GridColumnsLieUnderTheHeadingBoxesAndTheNewestRowStaysInView)
     QScrollBar* bar = grid->verticalScrollBar();
     ASSERT_TRUE(processUntil([&] { return bar->maximum() > 0 && bar->value() == bar->maximum(); }));
     EXPECT_EQ(grid->model()->rowCount(), 500);
+    EXPECT_EQ(insertions, 1);  // the burst reached the view as one batch
     EXPECT_EQ(grid->rowAt(grid->viewport()->height() - 2), 499);  // the last row is at the bottom of the view
     EXPECT_EQ(grid->model()->data(grid->model()->index(499, 0)).toString(), QStringLiteral("2026-12-08 10:00:00.000"));
 

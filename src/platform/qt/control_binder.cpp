@@ -238,9 +238,37 @@ void ControlBinder::showText(Control& c, QWidget* w) {
     }
 }
 
+void ControlBinder::queueAppend(QWidget* w, const std::string& piece) {
+    auto [it, first] = queued_.try_emplace(w);
+    it->second += piece;
+    if (first) QMetaObject::invokeMethod(&queueContext_, [this, w] { insertQueued(w); }, Qt::QueuedConnection);
+}
+
+void ControlBinder::insertQueued(QWidget* w) {
+    auto it = queued_.find(w);
+    if (it == queued_.end()) return;
+    const std::string text = std::move(it->second);
+    queued_.erase(it);
+    auto* plain = static_cast<QPlainTextEdit*>(w);
+    const bool wasUpdating = updating_;
+    updating_ = true;
+    {
+        FollowEnd follow(plain);
+        QTextCursor end(plain->document());
+        end.movePosition(QTextCursor::End);
+        end.insertText(q(text));
+    }
+    updating_ = wasUpdating;
+}
+
 void ControlBinder::controlChanged(Control& c, Prop p, const std::string& piece, std::size_t) {
     QWidget* w = widget(c);
     if (!w) return;
+    if (p == Prop::Text) {
+        queued_.erase(w);  // the whole text is shown anew
+    } else if (p != Prop::TextAppended) {
+        insertQueued(w);  // what was appended goes in first
+    }
     const bool wasUpdating = updating_;
     updating_ = true;
     switch (p) {
@@ -248,11 +276,8 @@ void ControlBinder::controlChanged(Control& c, Prop p, const std::string& piece,
             showText(c, w);
             break;
         case Prop::TextAppended:
-            if (auto* plain = qobject_cast<QPlainTextEdit*>(w)) {
-                FollowEnd follow(plain);
-                QTextCursor end(plain->document());
-                end.movePosition(QTextCursor::End);
-                end.insertText(q(piece));
+            if (qobject_cast<QPlainTextEdit*>(w)) {
+                queueAppend(w, piece);
             } else {
                 showText(c, w);
             }

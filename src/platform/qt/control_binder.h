@@ -35,6 +35,10 @@ private:
     QWidget* create(Control& c, QWidget* parent);
     void connectInput(Control& c, QWidget* w);
     void showText(Control& c, QWidget* w);
+    // Text appended to a multi-line box waits here and goes in with one insertion when
+    // the event loop comes round: a received frame is a dozen appends.
+    void queueAppend(QWidget* w, const std::string& piece);
+    void insertQueued(QWidget* w);
 
     Dispatcher& dispatcher_;
     GridFactory makeGrid_;
@@ -42,6 +46,8 @@ private:
     std::unordered_map<const Control*, QWidget*> widgets_;
     std::unordered_map<std::string, QWidget*> byName_;
     bool updating_ = false;  // a model change is being shown: not operator input
+    std::unordered_map<QWidget*, std::string> queued_;
+    QObject queueContext_;  // ends the queued insertions' calls with the binder
 };
 
 // How many characters a text appended to a multi-line box takes there.

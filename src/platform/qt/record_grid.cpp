@@ -12,7 +12,15 @@
 namespace keldrin {
 
 RecordTableModel::RecordTableModel(RecordStore& store, QObject* parent)
-    : QAbstractTableModel(parent), store_(store), rows_(store.rowCount()), columns_(store.columnCount()) {
+    : QAbstractTableModel(parent),
+      store_(store),
+      rows_(store.rowCount()),
+      columns_(store.columnCount()),
+      appended_(rows_) {
+    batch_.setSingleShot(true);
+    batch_.setInterval(kBatchMs);
+    batch_.setTimerType(Qt::PreciseTimer);
+    connect(&batch_, &QTimer::timeout, this, [this] { showAppendedRows(); });
     store_.addObserver(this);
 }
 
@@ -35,12 +43,18 @@ QVariant RecordTableModel::headerData(int section, Qt::Orientation, int role) co
 
 void RecordTableModel::rowsAppended(int first, int last) {
     const int now = store_.rowCount();
-    if (first != rows_ + 1 || last < first || now != last || columns_ != store_.columnCount()) {
+    if (first != appended_ + 1 || last < first || now != last || columns_ != store_.columnCount()) {
         tableReset();  // not a plain append of what we know: start over
         return;
     }
-    beginInsertRows({}, first - 1, last - 1);
-    rows_ = last;
+    appended_ = last;
+    if (!batch_.isActive()) batch_.start();
+}
+
+void RecordTableModel::showAppendedRows() {
+    if (appended_ <= rows_) return;
+    beginInsertRows({}, rows_, appended_ - 1);
+    rows_ = appended_;
     endInsertRows();
 }
 
@@ -51,8 +65,9 @@ void RecordTableModel::cellChanged(int row, int column) {
 }
 
 void RecordTableModel::tableReset() {
+    batch_.stop();
     beginResetModel();
-    rows_ = store_.rowCount();
+    rows_ = appended_ = store_.rowCount();
     columns_ = store_.columnCount();
     endResetModel();
 }
@@ -73,12 +88,23 @@ void PaddedDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option
     painter->save();
     painter->setPen(opt.palette.color(group, role));
     painter->setFont(opt.font);
-    painter->drawText(r, Qt::AlignLeft | Qt::AlignVCenter, opt.fontMetrics.elidedText(text, Qt::ElideRight, r.width()));
+    // Measuring is the dear part of a cell: a text short enough to fit at the font's
+    // widest character needs none, and only a text that does not fit is elided.
+    const QFontMetrics& fm = opt.fontMetrics;
+    const bool fits = text.size() * fm.maxWidth() <= r.width() || fm.horizontalAdvance(text) <= r.width();
+    painter->drawText(r, Qt::AlignLeft | Qt::AlignVCenter, fits ? text : fm.elidedText(text, Qt::ElideRight, r.width()));
     painter->restore();
 }
 
 RecordGridView::RecordGridView(Grid& grid, RecordStore& store, std::vector<QRect> headings, QWidget* parent)
-    : QTableView(parent), grid_(grid), model_(store), delegate_(this), headings_(std::move(headings)) {
+    : QTableView(parent),
+      grid_(grid),
+      model_(store),
+      delegate_(this),
+      headings_(std::move(headings)) {
+    auto* numbers = new RowNumberHeader(this);  // owned by the view
+    numbers->setSectionsClickable(true);        // as the view's own header was
+    setVerticalHeader(numbers);
     setModel(&model_);
     setItemDelegate(&delegate_);
     setWordWrap(false);

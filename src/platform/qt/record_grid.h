@@ -2,8 +2,10 @@
 // The grid 数据表格: a QTableView over a model that reads the record store directly
 // (no item per cell), sized so that its columns lie under the heading boxes 表0..表8.
 #include <QAbstractTableModel>
+#include <QHeaderView>
 #include <QStyledItemDelegate>
 #include <QTableView>
+#include <QTimer>
 
 #include "records/record_store.h"
 
@@ -11,9 +13,14 @@ namespace keldrin {
 
 class Grid;
 
+// Appended rows reach the views in batches, at most about five times a second: one
+// insertion notice, one scroll and one repaint for every row recorded since, whatever
+// the recording interval.
 class RecordTableModel : public QAbstractTableModel, public StoreObserver {
     Q_OBJECT
 public:
+    static constexpr int kBatchMs = 180;  // a recorded row is shown within 0.2 s
+
     explicit RecordTableModel(RecordStore& store, QObject* parent = nullptr);
     ~RecordTableModel() override;
 
@@ -27,10 +34,23 @@ public:
     void tableReset() override;
 
 private:
+    void showAppendedRows();
+
     RecordStore& store_;
     // The counts the views were last told about; the store changes before it notifies.
     int rows_ = 0;
     int columns_ = 0;
+    int appended_ = 0;  // the store's rows as its notices told them: rows_ plus the batch
+    QTimer batch_;
+};
+
+// The row-number header: its width is the one the layout fixes, so a row insertion
+// never measures the numbers' texts again.
+class RowNumberHeader : public QHeaderView {
+    Q_OBJECT
+public:
+    explicit RowNumberHeader(QWidget* parent) : QHeaderView(Qt::Vertical, parent) {}
+    QSize sizeHint() const override { return {minimumWidth(), length()}; }
 };
 
 // Draws the cell text inset by the table style's padding.
