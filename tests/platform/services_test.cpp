@@ -1,10 +1,13 @@
 // Timers, pauses, message boxes and the file filter on Qt.
 #include <gtest/gtest.h>
 
+#include <QDateTime>
 #include <QMessageBox>
+#include <QThread>
 #include <QPushButton>
 #include <algorithm>
 
+#include "common/texts.h"
 #include "platform/qt/desktop_services.h"
 #include "shell/controls.h"
 #include "qt_test_app.h"
@@ -64,6 +67,23 @@ TEST(QtPauser, TicksDuringAPauseRunAfterThePausingHandlerInOrder) {
     EXPECT_EQ(std::vector<std::string>(log.begin(), log.begin() + 3),
               (std::vector<std::string>{"handler", "handler done", "tick"}));
     EXPECT_EQ(std::count(log.begin(), log.end(), "tick inside pause"), 0);
+}
+
+// The local time is worked out once a second and the milliseconds added: the text
+// stays the instant's own across second boundaries.
+TEST(QtClock, ShowsTheLocalTimeToTheMillisecondAcrossSeconds) {
+    QtClock clock;
+    const QString format = QString::fromLatin1(kDateTimeFormat);
+    for (int i = 0; i < 30; ++i) {
+        const QDateTime before = QDateTime::currentDateTime();
+        const std::string text = clock.nowText();
+        const QDateTime after = QDateTime::currentDateTime();
+        const QDateTime shown = QDateTime::fromString(QString::fromStdString(text), format);
+        ASSERT_TRUE(shown.isValid()) << text;
+        EXPECT_LE(before, shown) << text;
+        EXPECT_LE(shown, after) << text;
+        QThread::msleep(47);
+    }
 }
 
 TEST(QtMessageBoxes, ShowsTextButtonsIconAndTitleAndReturnsTheAnswer) {

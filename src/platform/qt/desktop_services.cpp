@@ -7,6 +7,7 @@
 #include <QMessageBox>
 #include <QScreen>
 #include <QWindow>
+#include <string_view>
 
 #include "common/texts.h"
 #include "shell/controls.h"
@@ -115,7 +116,21 @@ std::optional<std::string> QtFileDialog::choose(DialogMode mode, const std::stri
 }
 
 std::string QtClock::nowText() {
-    return QDateTime::currentDateTime().toString(QString::fromLatin1(kDateTimeFormat)).toStdString();
+    static constexpr std::string_view kFormat = kDateTimeFormat;
+    static_assert(kFormat.ends_with(".zzz"), "the milliseconds come last");
+    static const QString kSecondFormat = QString::fromLatin1(kFormat.substr(0, kFormat.size() - 3));
+    const qint64 ms = QDateTime::currentMSecsSinceEpoch();
+    const qint64 second = ms >= 0 ? ms / 1000 : -((-ms + 999) / 1000);
+    if (second != second_) {
+        second_ = second;
+        secondText_ = QDateTime::fromMSecsSinceEpoch(second * 1000).toString(kSecondFormat).toStdString();
+    }
+    const int milli = static_cast<int>(ms - second * 1000);
+    std::string text = secondText_;
+    text += static_cast<char>('0' + milli / 100);
+    text += static_cast<char>('0' + milli / 10 % 10);
+    text += static_cast<char>('0' + milli % 10);
+    return text;
 }
 
 void QtBeeper::beep() { QApplication::beep(); }

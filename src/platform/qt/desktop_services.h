@@ -45,9 +45,16 @@ private:
     QPointer<QWidget> parent_;
 };
 
+// The local time as the display shows it 20 times a second: the conversion to local
+// time (time zone rules, a look at the zone file) is done once a second, as the offset
+// only ever changes on a whole second.
 class QtClock : public Clock {
 public:
     std::string nowText() override;
+
+private:
+    qint64 second_ = -1;  // seconds since the epoch of secondText_
+    std::string secondText_;  // the text up to the milliseconds
 };
 
 class QtBeeper : public Beeper {
