@@ -34,6 +34,8 @@ constexpr double kMinSpanMs = 1000.0;
 constexpr double kMaxSpanMs = 200.0 * 365 * 86400000;
 // Rows appended since the last redraw looked at one by one, beyond which it just redraws.
 constexpr int kRowsLookedAt = 4096;
+// The longest rows that change no pixel wait to be drawn, statistics and all.
+constexpr qint64 kLongestWaitMs = 1000;
 
 QString number(double v) { return QString::number(v, 'g', 7); }
 
@@ -226,11 +228,13 @@ bool TrendWindow::redrawIfChanged() {
         drawnRows_ = summary_.rows();
         return false;
     }
-    // While following, a row that changes no pixel waits for one that does, or a second
-    // at most: the statistics then catch up too. Rows come faster than columns fill.
-    const bool force = dirty_ || replaced || !following_ || !sinceDrawn_.isValid() || sinceDrawn_.hasExpired(1000);
-    pending_ = !draw(force);
-    return !pending_;
+    // While following, a row that changes no pixel waits for one that does, or
+    // kLongestWaitMs at most. Rows come faster than columns fill.
+    const bool force =
+        dirty_ || replaced || !following_ || !sinceDrawn_.isValid() || sinceDrawn_.hasExpired(kLongestWaitMs);
+    const bool drew = draw(force);
+    pending_ = !drew;
+    return drew;
 }
 
 void TrendWindow::redraw() { draw(true); }
@@ -306,6 +310,7 @@ bool TrendWindow::draw(bool force) {
     if (!force && samePicture(from, to, gridFrom, width, yRange, names, timeName)) return false;
 
     dirty_ = false;
+    pending_ = false;
     drawnRows_ = summary_.rows();
     ++redraws_;
     sinceDrawn_.start();
