@@ -32,6 +32,68 @@ std::int64_t daysFromCivil(std::int64_t y, int m, int d) {
 
 bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
+// parseValue's work, its answer in v: a hot loop's caller gets it in a register this way,
+// where an optional goes through memory and stalls it.
+bool valueOf(std::string_view s, float& v) {
+    // The readings' own form first ("-12.345"): up to nine digits with an optional sign
+    // and point, exact as a fraction of two doubles. Anything else goes the long way.
+    if (!s.empty() && s.size() <= 11) {
+        const char* p = s.data();
+        const char* const end = p + s.size();
+        const bool negative = *p == '-';
+        p += negative;
+        auto digit = [&] { return p != end && static_cast<unsigned char>(*p - '0') < 10; };
+        std::uint32_t m = 0;
+        const char* const whole = p;
+        while (digit()) m = m * 10 + static_cast<std::uint32_t>(*p++ - '0');
+        std::ptrdiff_t count = p - whole, decimals = 0;
+        if (p != end && *p == '.') {
+            const char* const fraction = ++p;
+            while (digit()) m = m * 10 + static_cast<std::uint32_t>(*p++ - '0');
+            decimals = p - fraction;
+            count += decimals;
+        }
+        if (p == end && count > 0 && count <= 9) {
+            static constexpr double kPow10[] = {1, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9};
+            const double d = static_cast<double>(m) / kPow10[decimals];
+            v = static_cast<float>(negative ? -d : d);
+            return true;
+        }
+    }
+    while (!s.empty() && isSpace(s.front())) s.remove_prefix(1);
+    while (!s.empty() && isSpace(s.back())) s.remove_suffix(1);
+    if (s.size() > 1 && s[0] == '+' && s[1] != '-') s.remove_prefix(1);
+    if (s.empty()) return false;
+    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v, std::chars_format::general);
+    return ec == std::errc() && end == s.data() + s.size() && std::isfinite(v);
+}
+
+// The days of the date "yyyy-MM-dd " at the front of a time.
+std::optional<std::int64_t> parseDate(std::string_view s) {
+    int y, mo, d;
+    if (s.size() < 11 || s[4] != '-' || s[7] != '-' || s[10] != ' ' || !digits(s, 0, 4, y) || !digits(s, 5, 2, mo) ||
+        !digits(s, 8, 2, d) || mo < 1 || mo > 12 || d < 1 || d > 31) {
+        return std::nullopt;
+    }
+    return daysFromCivil(y, mo, d);
+}
+
+// The milliseconds of the "HH:mm:ss" (".z", ".zz" or ".zzz" optional) after the date.
+std::optional<std::int64_t> parseTimeOfDay(std::string_view s) {
+    int h, mi, sec, ms = 0;
+    if (s.size() < 19 || s.size() > 23 || s[13] != ':' || s[16] != ':' || !digits(s, 11, 2, h) ||
+        !digits(s, 14, 2, mi) || !digits(s, 17, 2, sec)) {
+        return std::nullopt;
+    }
+    if (s.size() > 19) {
+        const std::size_t n = s.size() - 20;
+        if (s[19] != '.' || n == 0 || !digits(s, 20, n, ms)) return std::nullopt;
+        for (std::size_t i = n; i < 3; ++i) ms *= 10;
+    }
+    if (h > 23 || mi > 59 || sec > 60) return std::nullopt;
+    return (h * 60 + mi) * 60000 + sec * 1000 + ms;
+}
+
 // One row: its time, and per line its value or a gap (bit i of has set for a value).
 struct Row {
     std::int64_t time = 0;
@@ -39,20 +101,37 @@ struct Row {
     unsigned has = 0;
 };
 
-bool readRow(RowCells cells, Row& row) {
-    const std::optional<std::int64_t> t = parseTime(cells.next());
-    if (!t) return false;
-    row.time = *t;
-    row.has = 0;
-    for (int i = 0; i < kLines; ++i) {
-        if (cells.size() == 0) break;  // the rest are empty
-        if (const std::optional<float> v = parseValue(cells.next())) {
-            row.value[i] = *v;
-            row.has |= 1u << i;
+// Reads rows in turn. Their dates nearly always repeat (a week at 0.1 s has seven), so
+// a date is worked out once and taken as it is while the rows keep it.
+class RowReader {
+public:
+    bool read(RowCells cells, Row& row) {
+        const std::string_view t = cells.next();
+        if (t.size() < 19 || t.size() > 23) return false;
+        if (!dated_ || t.compare(0, kDateSize, std::string_view(date_, kDateSize)) != 0) {
+            const std::optional<std::int64_t> days = parseDate(t);
+            if (!days) return false;
+            t.copy(date_, kDateSize);
+            dated_ = true;
+            dateMs_ = *days * 86400000;
         }
+        const std::optional<std::int64_t> inDay = parseTimeOfDay(t);
+        if (!inDay) return false;
+        row.time = dateMs_ + *inDay;
+        row.has = 0;
+        for (int i = 0; i < kLines; ++i) {
+            if (cells.size() == 0) break;  // the rest are empty
+            if (valueOf(cells.next(), row.value[i])) row.has |= 1u << i;
+        }
+        return true;
     }
-    return true;
-}
+
+private:
+    static constexpr std::size_t kDateSize = 11;  // "yyyy-MM-dd "
+    char date_[kDateSize] = {};
+    bool dated_ = false;
+    std::int64_t dateMs_ = 0;
+};
 
 void addRow(const Row& row, Span* spans) {
     for (int i = 0; i < kLines; ++i) {
@@ -64,55 +143,15 @@ void addRow(const Row& row, Span* spans) {
 }  // namespace
 
 std::optional<std::int64_t> parseTime(std::string_view s) {
-    if (s.size() < 19 || s.size() > 23 || s[4] != '-' || s[7] != '-' || s[10] != ' ' || s[13] != ':' || s[16] != ':') {
-        return std::nullopt;
-    }
-    int y, mo, d, h, mi, sec, ms = 0;
-    if (!digits(s, 0, 4, y) || !digits(s, 5, 2, mo) || !digits(s, 8, 2, d) || !digits(s, 11, 2, h) ||
-        !digits(s, 14, 2, mi) || !digits(s, 17, 2, sec)) {
-        return std::nullopt;
-    }
-    if (s.size() > 19) {
-        const std::size_t n = s.size() - 20;
-        if (s[19] != '.' || n == 0 || !digits(s, 20, n, ms)) return std::nullopt;
-        for (std::size_t i = n; i < 3; ++i) ms *= 10;
-    }
-    if (mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || sec > 60) return std::nullopt;
-    return ((daysFromCivil(y, mo, d) * 24 + h) * 60 + mi) * 60000 + sec * 1000 + ms;
+    const std::optional<std::int64_t> days = parseDate(s);
+    const std::optional<std::int64_t> inDay = parseTimeOfDay(s);
+    if (!days || !inDay) return std::nullopt;
+    return *days * 86400000 + *inDay;
 }
 
 std::optional<float> parseValue(std::string_view s) {
-    // The readings' own form first ("-12.345"): up to nine digits with an optional sign
-    // and point, exact as a fraction of two doubles. Anything else goes the long way.
-    if (!s.empty() && s.size() <= 11) {
-        std::size_t i = s[0] == '-' ? 1 : 0;
-        std::uint32_t m = 0;
-        int digits = 0, decimals = -1;
-        for (; i < s.size(); ++i) {
-            const char c = s[i];
-            if (c >= '0' && c <= '9') {
-                m = m * 10 + static_cast<std::uint32_t>(c - '0');
-                ++digits;
-                if (decimals >= 0) ++decimals;
-            } else if (c == '.' && decimals < 0) {
-                decimals = 0;
-            } else {
-                break;
-            }
-        }
-        if (i == s.size() && digits > 0 && digits <= 9) {
-            static constexpr double kPow10[] = {1, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9};
-            const double v = static_cast<double>(m) / kPow10[decimals < 0 ? 0 : decimals];
-            return static_cast<float>(s[0] == '-' ? -v : v);
-        }
-    }
-    while (!s.empty() && isSpace(s.front())) s.remove_prefix(1);
-    while (!s.empty() && isSpace(s.back())) s.remove_suffix(1);
-    if (s.size() > 1 && s[0] == '+' && s[1] != '-') s.remove_prefix(1);
-    if (s.empty()) return std::nullopt;
     float v = 0;
-    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v, std::chars_format::general);
-    if (ec != std::errc() || end != s.data() + s.size() || !std::isfinite(v)) return std::nullopt;
+    if (!valueOf(s, v)) return std::nullopt;
     return v;
 }
 
@@ -267,9 +306,10 @@ void TrendSummary::foldBlock() {
     b = Block0{};
     Span spans[kLines];
     Row row;
+    RowReader reader;
     const int first = static_cast<int>(blocks0_ * kBlockRows) + 1;
     for (int r = first; r < first + kBlockRows; ++r) {
-        if (!readRow(store_.rowCells(r), row)) continue;
+        if (!reader.read(store_.rowCells(r), row)) continue;
         b.minT = std::min(b.minT, row.time);
         b.maxT = std::max(b.maxT, row.time);
         addRow(row, spans);
@@ -293,8 +333,9 @@ void TrendSummary::foldBlock() {
 
 void TrendSummary::visitRows(int first, int last, const Columns& cols, std::vector<Span>& out) const {
     Row row;
+    RowReader reader;
     for (int r = first; r <= last; ++r) {
-        if (!readRow(store_.rowCells(r), row)) continue;
+        if (!reader.read(store_.rowCells(r), row)) continue;
         const int c = cols.of(row.time);
         if (c < 0 || c >= cols.width()) continue;
         addRow(row, &out[static_cast<std::size_t>(c) * kLines]);
@@ -330,8 +371,9 @@ std::optional<std::pair<std::int64_t, std::int64_t>> TrendSummary::timeSpan() co
         hi = std::max(hi, block0(j).maxT);
     }
     Row row;
+    RowReader reader;
     for (int r = static_cast<int>(blocks0_ * kBlockRows) + 1; r <= store_.rowCount(); ++r) {
-        if (!readRow(store_.rowCells(r), row)) continue;
+        if (!reader.read(store_.rowCells(r), row)) continue;
         lo = std::min(lo, row.time);
         hi = std::max(hi, row.time);
     }

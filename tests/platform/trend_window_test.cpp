@@ -167,6 +167,20 @@ TEST_F(TrendTest, FollowsTheNewestRowsUntilPannedOrZoomedAndAgainOn跟随) {
     w.通用提供者1.setRowCount(0);  // while it is open, nothing is left of the rows
 }
 
+// Rows come ten times a second, faster than pixel columns fill: while following, a row
+// that changes no pixel is not drawn yet, and one that changes a pixel is.
+TEST_F(TrendTest, FollowingDrawsARowOnlyWhenItChangesAPixel) {
+    TrendWindow* trend = open();
+    for (int i = 0; i < 6000; ++i) record(kStart + i * 100, "5");
+    ASSERT_TRUE(trend->redrawIfChanged());
+    // At the newest row's time again, so that the range stays where it is.
+    record(kStart + 5999 * 100, "5");
+    EXPECT_FALSE(trend->redrawIfChanged());
+    record(kStart + 5999 * 100, "9");
+    EXPECT_TRUE(trend->redrawIfChanged());
+    EXPECT_EQ(stat("行数", 1), QStringLiteral("6002"));
+}
+
 TEST_F(TrendTest, LinesStatisticsAndTheYAxisFollowTheLinesShownTheTableClearedAndRead) {
     TrendWindow* trend = open();
     // Ten minutes of rows: channel 1 runs 0..49 over and over, channel 2 reads 1000;

@@ -240,5 +240,30 @@ TEST(TrendSummary, LinesBreakAtGapsAndKeepEveryColumnsExtremes) {
     EXPECT_EQ(all.last, 9);
 }
 
+// The brute force above reads cells with these same functions, so what they make of a
+// text is checked here on its own: the readings' form has a quick way, the rest a long one.
+TEST(TrendSummary, CellsReadAsTimesAndNumbers) {
+    const std::pair<const char*, std::optional<float>> values[] = {
+        {"-12.345", -12.345f}, {"0.001", 0.001f},      {"12.", 12.0f},         {"-.5", -0.5f},
+        {"123456789", 123456789.0f}, {"1234567890", 1234567890.0f},  // ten digits: the long way
+        {"12345678.9", 12345678.9f}, {"+3", 3.0f},      {" 4.5 ", 4.5f},        {"1e3", 1000.0f},
+        {"-", std::nullopt},   {".", std::nullopt},   {"", std::nullopt},     {"1.2.3", std::nullopt},
+        {"12x", std::nullopt}, {"nan", std::nullopt}, {"--1", std::nullopt},  {"1e39", std::nullopt},
+    };
+    for (const auto& [text, want] : values) EXPECT_EQ(parseValue(text), want) << text;
+    const std::pair<const char*, std::optional<std::int64_t>> times[] = {
+        {"1970-01-01 00:00:00", 0},
+        {"2026-12-08 10:00:00.5", 1796724000500},
+        {"2026-12-08 10:00:00.123", 1796724000123},
+        {"2026-12-08 23:59:60", 1796774400000},
+        {"2026-12-08 24:00:00", std::nullopt},
+        {"2026-13-08 10:00:00", std::nullopt},
+        {"2026-12-08T10:00:00", std::nullopt},
+        {"2026-12-08 10:00:00.", std::nullopt},
+        {"2026-12-08 10:00:00.1234", std::nullopt},
+    };
+    for (const auto& [text, want] : times) EXPECT_EQ(parseTime(text), want) << text;
+}
+
 }  // namespace
 }  // namespace keldrin::trend

@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <qcustomplot.h>
 
@@ -33,6 +34,8 @@ constexpr double kMinSpanMs = 1000.0;
 constexpr double kMaxSpanMs = 200.0 * 365 * 86400000;
 // Rows appended since the last redraw looked at one by one, beyond which it just redraws.
 constexpr int kRowsLookedAt = 4096;
+// The longest rows that change no pixel wait to be drawn, statistics and all.
+constexpr qint64 kLongestWaitMs = 1000;
 
 QString number(double v) { return QString::number(v, 'g', 7); }
 
@@ -219,22 +222,26 @@ bool TrendWindow::rowsSinceDrawnAreVisible() const {
 bool TrendWindow::redrawIfChanged() {
     if (!isVisible()) return false;
     const bool replaced = summary_.replaced();
-    if (!summary_.takeChanged() && !dirty_) return false;
+    if (!summary_.takeChanged() && !dirty_ && !pending_) return false;
     summary_.update();
     if (!dirty_ && !following_ && !replaced && !rowsSinceDrawnAreVisible()) {
         drawnRows_ = summary_.rows();
         return false;
     }
-    redraw();
-    return true;
+    // While following, a row that changes no pixel waits for one that does, or
+    // kLongestWaitMs at most. Rows come faster than columns fill.
+    const bool force =
+        dirty_ || replaced || !following_ || !sinceDrawn_.isValid() || sinceDrawn_.hasExpired(kLongestWaitMs);
+    const bool drew = draw(force);
+    pending_ = !drew;
+    return drew;
 }
 
-void TrendWindow::redraw() {
+void TrendWindow::redraw() { draw(true); }
+
+bool TrendWindow::draw(bool force) {
     summary_.update();
     summary_.takeChanged();
-    dirty_ = false;
-    drawnRows_ = summary_.rows();
-    ++redraws_;
 
     // The range: the newest stretch while following, else what the operator chose.
     const auto span = summary_.timeSpan();
@@ -254,46 +261,102 @@ void TrendWindow::redraw() {
         from = mid - kMaxSpanMs / 2;
         to = mid + kMaxSpanMs / 2;
     }
-    setRange(from, to);
 
+    // The statistics: the rows of the range, column by column in time order.
+    int width = std::max(plot_->axisRect()->width(), 1);
+    auto statistics = [&] {
+        const trend::Columns cols(from, to, width);
+        summary_.columns(cols, spans_);
+        for (int i = 0; i < trend::kLines; ++i) totals_[static_cast<std::size_t>(i)] = trend::total(spans_, width, i);
+        return cols;
+    };
+    // The lines: one column per pixel of the plot's area. While following a stretch, the
+    // range moves a little with every row: the columns then lie on a grid of their own
+    // width from the calendar's start, so that a row changes only the column it falls
+    // into, not every column's first and last rows, and most rows change no pixel.
+    const bool grid = following_ && stretch_ != kAll;
+    double gridFrom = from;
+    auto lines = [&] {
+        trend::Columns cols = statistics();
+        if (grid) {
+            const double columnMs = (to - from) / width;
+            gridFrom = std::floor(from / columnMs) * columnMs;
+            cols = trend::Columns(gridFrom, gridFrom + (width + 1) * columnMs, width + 1);
+            summary_.columns(cols, spans_);
+        }
+        for (std::size_t n = 0; n < trend::kLines; ++n) trend::linePoints(spans_, cols, static_cast<int>(n), xs_[n], ys_[n]);
+    };
+    lines();
+
+    std::array<QString, trend::kLines> names;
+    std::array<bool, trend::kLines> shown{};
+    double lo = INFINITY, hi = -INFINITY;
+    for (int i = 0; i < trend::kLines; ++i) {
+        const auto n = static_cast<std::size_t>(i);
+        names[n] = q(model_.表(i + 1).text());
+        shown[n] = shown_[n]->isChecked();
+        if (shown[n] && totals_[n].count > 0) {
+            lo = std::min(lo, static_cast<double>(totals_[n].min));
+            hi = std::max(hi, static_cast<double>(totals_[n].max));
+        }
+    }
+    // The visible values of the lines shown, with a small margin.
+    QCPRange yRange = plot_->yAxis->range();
+    if (lo <= hi) {
+        const double margin = hi > lo ? (hi - lo) * 0.05 : std::max(std::abs(hi) * 0.05, 1.0);
+        yRange = QCPRange(lo - margin, hi + margin);
+    }
+    const QString timeName = q(model_.表(0).text());
+    if (!force && samePicture(from, to, gridFrom, width, yRange, names, timeName)) return false;
+
+    dirty_ = false;
+    pending_ = false;
+    drawnRows_ = summary_.rows();
+    ++redraws_;
+    sinceDrawn_.start();
+    setRange(from, to);
+    plot_->yAxis->setRange(yRange);
     const double spanMs = to - from;
     auto* ticker = static_cast<QCPAxisTickerDateTime*>(plot_->xAxis->ticker().data());
     ticker->setDateTimeFormat(spanMs <= 20000       ? QStringLiteral("yyyy-MM-dd\nHH:mm:ss.zzz")
                               : spanMs <= 86400000 ? QStringLiteral("yyyy-MM-dd\nHH:mm:ss")
                                                    : QStringLiteral("yyyy-MM-dd\nHH:mm"));
-    plot_->xAxis->setLabel(q(model_.表(0).text()));
+    plot_->xAxis->setLabel(timeName);
+    // The axes' labels may take other room at the new ranges: laid out first, so that
+    // the columns are the pixels the plot ends up with.
+    for (auto phase : {QCPLayoutElement::upPreparation, QCPLayoutElement::upMargins, QCPLayoutElement::upLayout}) {
+        plot_->plotLayout()->update(phase);
+    }
+    if (const int laid = std::max(plot_->axisRect()->width(), 1); laid != width) {
+        width = laid;
+        lines();
+    }
+    drawn_ = {from, to, width, yRange.lower, yRange.upper};
 
-    // One column per pixel of the plot's area.
-    const int width = std::max(plot_->axisRect()->width(), 1);
-    const trend::Columns cols(from, to, width);
-    summary_.columns(cols, spans_);
-
-    double lo = INFINITY, hi = -INFINITY;
     for (int i = 0; i < trend::kLines; ++i) {
         const auto n = static_cast<std::size_t>(i);
         QCPGraph* g = graphs_[n];
-        const QString name = q(model_.表(i + 1).text());
+        const QString& name = names[n];
         g->setName(name);
         shown_[n]->setText(name);
-        const bool shown = shown_[n]->isChecked();
-        g->setVisible(shown);
-        if (shown) g->addToLegend();
+        g->setVisible(shown[n]);
+        if (shown[n]) g->addToLegend();
         else g->removeFromLegend();
-        for (QLabel* label : stats_[n]) label->setVisible(shown);
+        for (QLabel* label : stats_[n]) label->setVisible(shown[n]);
 
-        trend::linePoints(spans_, cols, i, xs_, ys_);
-        QVector<double> keys(static_cast<qsizetype>(xs_.size())), values(static_cast<qsizetype>(ys_.size()));
-        for (std::size_t k = 0; k < xs_.size(); ++k) {
-            keys[static_cast<qsizetype>(k)] = xs_[k] / kMsPerSecond;
-            values[static_cast<qsizetype>(k)] = ys_[k];
+        const std::vector<double>& xs = xs_[n];
+        QVector<double> keys(static_cast<qsizetype>(xs.size())), values(static_cast<qsizetype>(xs.size()));
+        for (std::size_t k = 0; k < xs.size(); ++k) {
+            keys[static_cast<qsizetype>(k)] = xs[k] / kMsPerSecond;
+            values[static_cast<qsizetype>(k)] = ys_[n][k];
         }
         g->setData(keys, values, true);
         // Few points: marked, so that a lone row between gaps shows too.
-        g->setScatterStyle(xs_.size() * 6 < static_cast<std::size_t>(width)
+        g->setScatterStyle(xs.size() * 6 < static_cast<std::size_t>(width)
                                ? QCPScatterStyle(QCPScatterStyle::ssDisc, 5)
                                : QCPScatterStyle(QCPScatterStyle::ssNone));
 
-        const trend::Span all = trend::total(spans_, width, i);
+        const trend::Span& all = totals_[n];
         stats_[n][0]->setText(name);
         stats_[n][1]->setText(QString::number(all.count));
         if (all.count > 0) {
@@ -301,21 +364,49 @@ void TrendWindow::redraw() {
             stats_[n][3]->setText(number(all.max));
             stats_[n][4]->setText(number(all.sum / all.count));
             stats_[n][5]->setText(number(all.last));
-            if (shown) {
-                lo = std::min(lo, static_cast<double>(all.min));
-                hi = std::max(hi, static_cast<double>(all.max));
-            }
         } else {
             for (std::size_t k = 2; k < 6; ++k) stats_[n][k]->clear();
         }
     }
-
-    // The visible values of the lines shown, with a small margin.
-    if (lo <= hi) {
-        const double margin = hi > lo ? (hi - lo) * 0.05 : std::max(std::abs(hi) * 0.05, 1.0);
-        plot_->yAxis->setRange(lo - margin, hi + margin);
-    }
+    for (std::size_t n = 0; n < trend::kLines; ++n) pixels(n, gridFrom, pixels_[n]);
     plot_->replot(QCustomPlot::rpImmediateRefresh);
+    return true;
+}
+
+void TrendWindow::pixels(std::size_t line, double gridFrom, std::vector<std::int32_t>& out) const {
+    out.clear();
+    const auto& [dFrom, dTo, width, yLower, yUpper] = drawn_;
+    const double xScale = width / (dTo - dFrom);
+    const double yScale = plot_->axisRect()->height() / (yUpper - yLower);
+    const std::vector<double>& xs = xs_[line];
+    for (std::size_t k = 0; k < xs.size(); ++k) {
+        const auto x = static_cast<std::int32_t>(std::floor((xs[k] - gridFrom) * xScale));
+        const double v = ys_[line][k];
+        const std::int32_t y = std::isnan(v) ? INT32_MIN : static_cast<std::int32_t>(std::lround((v - yLower) * yScale));
+        // Points on one pixel draw as one.
+        if (out.size() >= 2 && out[out.size() - 2] == x && out.back() == y) continue;
+        out.push_back(x);
+        out.push_back(y);
+    }
+}
+
+bool TrendWindow::samePicture(double from, double to, double gridFrom, int width, const QCPRange& yRange,
+                              const std::array<QString, trend::kLines>& names, const QString& timeName) {
+    const auto& [dFrom, dTo, dWidth, dLower, dUpper] = drawn_;
+    // The same stretch, moved by less than a pixel column.
+    if (width != dWidth || to - from != dTo - dFrom || std::abs(to - dTo) * width >= to - from) return false;
+    // The y axis moved by less than half a pixel at either end.
+    const double half = (dUpper - dLower) / plot_->axisRect()->height() / 2;
+    if (!(std::abs(yRange.lower - dLower) < half && std::abs(yRange.upper - dUpper) < half)) return false;
+    if (timeName != plot_->xAxis->label()) return false;
+    std::vector<std::int32_t> now;
+    for (std::size_t n = 0; n < trend::kLines; ++n) {
+        if (names[n] != graphs_[n]->name()) return false;
+        if (!graphs_[n]->visible()) continue;
+        pixels(n, gridFrom, now);
+        if (now != pixels_[n]) return false;
+    }
+    return true;
 }
 
 void TrendWindow::savePicture() {

@@ -3,6 +3,7 @@
 // rows' date and time, drawn by QCustomPlot from the summaries of records/, with a
 // check box per line, the follow stretches, 跟随, 全部, statistics of the visible
 // range and 保存图片. Non-modal, beside the main window; it follows the table at once.
+#include <QElapsedTimer>
 #include <QString>
 #include <QTimer>
 #include <QWidget>
@@ -16,6 +17,7 @@
 
 class QCheckBox;
 class QCPGraph;
+class QCPRange;
 class QCustomPlot;
 class QLabel;
 class QPushButton;
@@ -63,6 +65,14 @@ private:
     void rangeChangedByOperator();
     void setRange(double fromMs, double toMs);
     bool rowsSinceDrawnAreVisible() const;
+    // Works out the picture; draws it when forced or when it differs from the one drawn.
+    // True if it drew.
+    bool draw(bool force);
+    // Line line's points at the scales of drawn_, columns counted from gridFrom: pixel
+    // column and pixel row, in turn.
+    void pixels(std::size_t line, double gridFrom, std::vector<std::int32_t>& out) const;
+    bool samePicture(double from, double to, double gridFrom, int width, const QCPRange& yRange,
+                     const std::array<QString, trend::kLines>& names, const QString& timeName);
     void savePicture();
 
     MainWin& model_;
@@ -83,11 +93,21 @@ private:
     bool following_ = true;
     std::int64_t stretch_ = kTenMinutes;
     bool dirty_ = true;  // something other than the table changed: lines shown, range, size
+    bool pending_ = false;  // rows came that changed no pixel: not drawn yet
     bool settingRange_ = false;
     int drawnRows_ = 0;
     int redraws_ = 0;
     std::vector<trend::Span> spans_;
-    std::vector<double> xs_, ys_;
+    std::array<std::vector<double>, trend::kLines> xs_, ys_;
+    std::array<trend::Span, trend::kLines> totals_{};
+    // What was last drawn: the range, its pixel columns, the y axis, and each line's pixels.
+    struct Drawn {
+        double from = 0, to = 0;
+        int width = 0;
+        double yLower = 0, yUpper = 0;
+    } drawn_;
+    std::array<std::vector<std::int32_t>, trend::kLines> pixels_;
+    QElapsedTimer sinceDrawn_;
 };
 
 }  // namespace keldrin
