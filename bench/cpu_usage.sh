@@ -2,7 +2,8 @@
 # CPU of the real program on a real X display (Xvfb), as an operator's PC spends it:
 # runs bench/cpu_bench from each build folder given (default: build), state by state,
 # the builds side by side, and prints one table. KELDRIN_CPU_SECONDS sets the time per
-# state (default 60). Example, before against after:
+# state (default 60); KELDRIN_CPU_ROUNDS repeats the whole table (default 1) and prints
+# each figure's runs and their median. Example, before against after:
 #   bench/cpu_usage.sh /tmp/before/build build
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -19,13 +20,28 @@ for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
 export DISPLAY=:$(cat "$work/display") QT_QPA_PLATFORM=xcb
 
 states=(stopped acquiring_8_probes recording_0_1s recording_0_1s_100k_rows)
-printf '%-28s' state; printf ' %22s' "${builds[@]}"; echo
-for s in "${states[@]}"; do
-  printf '%-28s' "$s"
-  for b in "${builds[@]}"; do
-    cpu=$("$b/bench/cpu_bench" --benchmark_filter="Cpu/$s/" --benchmark_format=json 2>/dev/null |
-      python3 -c 'import json,sys; print("%.2f %%" % json.load(sys.stdin)["benchmarks"][0]["cpu_percent"])')
-    printf ' %22s' "$cpu"
+rounds=${KELDRIN_CPU_ROUNDS:-1}
+for round in $(seq "$rounds"); do
+  for s in "${states[@]}"; do
+    for i in "${!builds[@]}"; do
+      "${builds[$i]}/bench/cpu_bench" --benchmark_filter="Cpu/$s/" --benchmark_format=json 2>/dev/null |
+        python3 -c 'import json,sys; print(sys.argv[1], sys.argv[2], json.load(sys.stdin)["benchmarks"][0]["cpu_percent"])' "$s" "$i" \
+          >>"$work/runs"
+    done
   done
-  echo
 done
+python3 - "$work/runs" "${builds[@]}" <<'PY'
+import statistics, sys
+runs = {}
+for line in open(sys.argv[1]):
+    state, build, cpu = line.split()
+    runs.setdefault(state, {}).setdefault(int(build), []).append(float(cpu))
+builds = sys.argv[2:]
+print("%-26s" % "state" + "".join(" %30s" % b for b in builds))
+for state, by in runs.items():
+    cells = []
+    for i in range(len(builds)):
+        v = by.get(i, [])
+        cells.append("%.2f %% (%s)" % (statistics.median(v), " ".join("%.2f" % x for x in v)) if v else "-")
+    print("%-26s" % state + "".join(" %30s" % c for c in cells))
+PY
