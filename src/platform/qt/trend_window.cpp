@@ -222,7 +222,10 @@ bool TrendWindow::rowsSinceDrawnAreVisible() const {
 bool TrendWindow::redrawIfChanged() {
     if (!isVisible()) return false;
     const bool replaced = summary_.replaced();
-    if (!summary_.takeChanged() && !dirty_ && !pending_) return false;
+    // Rows that changed no pixel are looked at again only when more come, or once they
+    // have waited long enough: the same rows make the same picture.
+    const bool waited = pending_ && sinceDrawn_.hasExpired(kLongestWaitMs);
+    if (!summary_.takeChanged() && !dirty_ && !waited) return false;
     summary_.update();
     if (!dirty_ && !following_ && !replaced && !rowsSinceDrawnAreVisible()) {
         drawnRows_ = summary_.rows();
