@@ -16,6 +16,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <QTextDocument>
 #include <QWindow>
@@ -235,6 +236,22 @@ TEST_F(WindowTest, GridColumnsLieUnderTheHeadingBoxesAndTheNewestRowStaysInView)
     EXPECT_TRUE(grid->alternatingRowColors());  // the table style's flag
 
     w.数据表格.setEnabled(false);
+    // Batch by batch, rows on screen are where a fresh paint of the grid puts them, both
+    // in empty space and scrolled.
+    QWidget* cells = grid->viewport();
+    auto appendInBatches = [&](int first, int last) {
+        for (int r = first; r <= last; ++r) {
+            w.数据源1.appendRow();
+            w.数据源1.setCell(r, 1, "2026-12-08 10:00:0" + std::to_string(r % 10) + ".000");
+            if (r % 3 == 0 || r == last) ASSERT_TRUE(processUntil([&] { return grid->model()->rowCount() == r; }));
+        }
+        processUntil([] { return false; }, 100);  // painted
+        const QImage shown = program.window().screen()->grabWindow(program.window().winId()).toImage().copy(
+            QRect(cells->mapTo(&program.window(), QPoint(0, 0)), cells->size()));
+        EXPECT_EQ(shown.convertToFormat(QImage::Format_RGB32), cells->grab().toImage().convertToFormat(QImage::Format_RGB32));
+    };
+    appendInBatches(1, 4);
+    w.通用提供者1.setRowCount(0);
     int insertions = 0;
     QObject::connect(grid->model(), &QAbstractItemModel::rowsInserted, [&] { ++insertions; });
     for (int r = 1; r <= 500; ++r) {
@@ -247,6 +264,7 @@ TEST_F(WindowTest, GridColumnsLieUnderTheHeadingBoxesAndTheNewestRowStaysInView)
     EXPECT_EQ(insertions, 1);  // the burst reached the view as one batch
     EXPECT_EQ(grid->rowAt(grid->viewport()->height() - 2), 499);  // the last row is at the bottom of the view
     EXPECT_EQ(grid->model()->data(grid->model()->index(499, 0)).toString(), QStringLiteral("2026-12-08 10:00:00.000"));
+    appendInBatches(501, 507);
 
     w.数据表格.setZoom(3);
     EXPECT_EQ(grid->font().pixelSize(), RecordGridView::kBasePixels + 3);

@@ -32,6 +32,15 @@ MainWindow::MainWindow(MainWin& model, Dispatcher& dispatcher) : model_(model), 
     };
     binder_ = std::make_unique<ControlBinder>(dispatcher_, model_.client, client, model_.controls(), makeGrid);
 
+    // The clock's text changes on every tick, 20 times a second. Filled with the window's
+    // own colour it is opaque, so Qt repaints just its rectangle instead of composing the
+    // window beneath it; at the bottom of the stack, a reading label that rises over it
+    // is still drawn over it, as when it was transparent.
+    if (QWidget* clock = binder_->widget(model_.系统时间)) {
+        clock->setAutoFillBackground(true);
+        clock->lower();
+    }
+
     // The client area, menu bar included, is the model's size; controls are placed
     // relative to the area below the menu bar.
     setGeometry(MainWin::kLeft, MainWin::kTop, MainWin::kWidth, MainWin::kHeight);

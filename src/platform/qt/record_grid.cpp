@@ -124,8 +124,14 @@ RecordGridView::RecordGridView(Grid& grid, RecordStore& store, std::vector<QRect
     columnsHeader->setFont(font());
     rowsHeader->setDefaultAlignment(Qt::AlignRight | Qt::AlignVCenter);
 
-    connect(&model_, &QAbstractItemModel::modelReset, this, [this] { placeColumns(); });
-    connect(&model_, &QAbstractItemModel::rowsInserted, this, [this] { followNewestRow(); });
+    connect(&model_, &QAbstractItemModel::modelReset, this, [this] {
+        firstNewRow_ = -1;
+        placeColumns();
+    });
+    connect(&model_, &QAbstractItemModel::rowsInserted, this, [this](const QModelIndex&, int first, int) {
+        if (firstNewRow_ < 0) firstNewRow_ = first;
+        followNewestRow();
+    });
     placeColumns();
     applyZoom(grid.zoom());
 }
@@ -133,6 +139,7 @@ RecordGridView::RecordGridView(Grid& grid, RecordStore& store, std::vector<QRect
 int RecordGridView::pixelsForZoom(int level) { return std::max(6, kBasePixels + level); }
 
 void RecordGridView::applyZoom(int level) {
+    firstNewRow_ = -1;  // every row changes size: the next layout paints them all
     QFont f = font();
     const int px = pixelsForZoom(level);
     f.setPixelSize(px);
@@ -179,6 +186,21 @@ void RecordGridView::refreshStyle() {
     viewport()->update();
 }
 
+void RecordGridView::doItemsLayout() {
+    // Rows are only ever appended (anything else resets the model): the rows already
+    // shown keep their pixels, and the scroll to the newest row moves them on screen.
+    // Only what lies from the first new row down is painted afresh, by followNewestRow.
+    if (firstNewRow_ < 0) {
+        QTableView::doItemsLayout();
+        return;
+    }
+    const int offset = verticalHeader()->offset();
+    updateGeometries();
+    // A scroll bar that was at its end no longer is, and the rows' offset moves with it:
+    // their pixels move too.
+    if (const int dy = offset - verticalHeader()->offset()) viewport()->scroll(0, dy);
+}
+
 void RecordGridView::followNewestRow() {
     // The operator cannot scroll a disabled grid, so the newest row stays in view. One
     // scroll per burst of appends, after the layout has caught up.
@@ -187,6 +209,13 @@ void RecordGridView::followNewestRow() {
     QTimer::singleShot(0, this, [this] {
         scrollQueued_ = false;
         if (model_.rowCount() > 0) scrollToBottom();
+        if (firstNewRow_ >= 0) {
+            // Where the new rows now lie, and any empty space beneath the old last row
+            // that the scroll carried up into their place.
+            const int top = std::max(0, rowViewportPosition(firstNewRow_));
+            firstNewRow_ = -1;
+            viewport()->update(0, top, viewport()->width(), viewport()->height() - top);
+        }
     });
 }
 

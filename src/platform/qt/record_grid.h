@@ -78,6 +78,9 @@ public:
     // Takes up the table style of the grid's data source once it has been applied.
     void refreshStyle();
 
+protected:
+    void doItemsLayout() override;
+
 private:
     void placeColumns();
     void followNewestRow();
@@ -88,6 +91,7 @@ private:
     std::vector<QRect> headings_;
     TableStyle shownStyle_;
     bool scrollQueued_ = false;
+    int firstNewRow_ = -1;  // the first appended row not yet painted, or -1
 };
 
 }  // namespace keldrin
