@@ -185,23 +185,26 @@ TEST_F(WindowTest, EchoBoxFollowsAppendsAndTrimsByteForByte) {
         for (std::uint8_t b : frame) w.编辑框接收.appendText(frameEcho(std::span(&b, 1)));
         w.编辑框接收.appendText(i % 7 == 6 ? "中文\r\n" : "\r\n");
     }
-    QCoreApplication::processEvents();  // the appends go in when the event loop comes round
+    processUntil([] { return false; }, ControlBinder::kAppendWaitMs + 40);  // the appends go in at the latest then
     EXPECT_LE(w.编辑框接收.text().size(), w.编辑框接收.textLimit());
     QString expected = QString::fromStdString(w.编辑框接收.text());
     expected.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     EXPECT_TRUE(expected.startsWith(QStringLiteral("0 A 3 6 ")));
     EXPECT_EQ(widget<QPlainTextEdit>("编辑框接收")->toPlainText(), expected);
-    // A frame's dozen appends go in with one insertion.
+    // A frame's dozen appends go in with one insertion, together with the next display
+    // tick's change, so that one pass paints both.
     int insertions = 0;
     QObject::connect(widget<QPlainTextEdit>("编辑框接收")->document(), &QTextDocument::contentsChange,
                      [&] { ++insertions; });
     for (std::uint8_t b : frame) w.编辑框接收.appendText(frameEcho(std::span(&b, 1)));
     w.编辑框接收.appendText("\r\n");
     QCoreApplication::processEvents();
+    EXPECT_EQ(insertions, 0);
+    w.系统时间.setText("2026-12-09 10:00:00.050");
     EXPECT_EQ(insertions, 1);
     w.编辑框接收.appendText("lost ");  // replaced before it was shown
     w.编辑框接收.setText("");
-    QCoreApplication::processEvents();
+    processUntil([] { return false; }, ControlBinder::kAppendWaitMs + 40);
     EXPECT_TRUE(widget<QPlainTextEdit>("编辑框接收")->toPlainText().isEmpty());
     EXPECT_EQ(edits, 0);
 
@@ -243,7 +246,9 @@ TEST_F(WindowTest, GridColumnsLieUnderTheHeadingBoxesAndTheNewestRowStaysInView)
         for (int r = first; r <= last; ++r) {
             w.数据源1.appendRow();
             w.数据源1.setCell(r, 1, "2026-12-08 10:00:0" + std::to_string(r % 10) + ".000");
-            if (r % 3 == 0 || r == last) ASSERT_TRUE(processUntil([&] { return grid->model()->rowCount() == r; }));
+            if (r % 3 == 0 || r == last) {
+                ASSERT_TRUE(processUntil([&] { return grid->model()->rowCount() == r; }));
+            }
         }
         processUntil([] { return false; }, 100);  // painted
         const QImage shown = program.window().screen()->grabWindow(program.window().winId()).toImage().copy(

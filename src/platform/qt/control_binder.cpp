@@ -81,6 +81,10 @@ ControlBinder::ControlBinder(Dispatcher& d, const Control& root, QWidget* rootWi
         connectInput(*c, w);
         c->setObserver(this);
     }
+    appendWait_.setSingleShot(true);
+    appendWait_.setInterval(kAppendWaitMs);
+    appendWait_.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&appendWait_, &QTimer::timeout, [this] { insertAllQueued(); });
 }
 
 ControlBinder::~ControlBinder() {
@@ -239,9 +243,13 @@ void ControlBinder::showText(Control& c, QWidget* w) {
 }
 
 void ControlBinder::queueAppend(QWidget* w, const std::string& piece) {
-    auto [it, first] = queued_.try_emplace(w);
-    it->second += piece;
-    if (first) QMetaObject::invokeMethod(&queueContext_, [this, w] { insertQueued(w); }, Qt::QueuedConnection);
+    queued_[w] += piece;
+    if (!appendWait_.isActive()) appendWait_.start();
+}
+
+void ControlBinder::insertAllQueued() {
+    appendWait_.stop();
+    while (!queued_.empty()) insertQueued(queued_.begin()->first);
 }
 
 void ControlBinder::insertQueued(QWidget* w) {
@@ -264,10 +272,10 @@ void ControlBinder::insertQueued(QWidget* w) {
 void ControlBinder::controlChanged(Control& c, Prop p, const std::string& piece, std::size_t) {
     QWidget* w = widget(c);
     if (!w) return;
-    if (p == Prop::Text) {
-        queued_.erase(w);  // the whole text is shown anew
-    } else if (p != Prop::TextAppended) {
-        insertQueued(w);  // what was appended goes in first
+    if (p == Prop::Text) queued_.erase(w);  // the whole text is shown anew
+    if (p != Prop::TextAppended) {
+        insertAllQueued();  // what was appended goes in first, and is painted with this
+        if (frame_) frame_();
     }
     const bool wasUpdating = updating_;
     updating_ = true;

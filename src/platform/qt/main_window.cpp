@@ -31,6 +31,9 @@ MainWindow::MainWindow(MainWin& model, Dispatcher& dispatcher) : model_(model), 
         return grid_;
     };
     binder_ = std::make_unique<ControlBinder>(dispatcher_, model_.client, client, model_.controls(), makeGrid);
+    binder_->setFrameListener([this] {
+        if (grid_) grid_->showDueRows();
+    });
 
     // The clock's text changes on every tick, 20 times a second. Filled with the window's
     // own colour it is opaque, so Qt repaints just its rectangle instead of composing the

@@ -48,10 +48,18 @@ void RecordTableModel::rowsAppended(int first, int last) {
         return;
     }
     appended_ = last;
-    if (!batch_.isActive()) batch_.start();
+    if (!batch_.isActive()) {
+        batch_.start();
+        waited_.start();
+    }
+}
+
+void RecordTableModel::showDueRows() {
+    if (batch_.isActive() && waited_.elapsed() >= kTickBatchMs) showAppendedRows();
 }
 
 void RecordTableModel::showAppendedRows() {
+    batch_.stop();
     if (appended_ <= rows_) return;
     beginInsertRows({}, rows_, appended_ - 1);
     rows_ = appended_;

@@ -2,6 +2,7 @@
 // The grid 数据表格: a QTableView over a model that reads the record store directly
 // (no item per cell), sized so that its columns lie under the heading boxes 表0..表8.
 #include <QAbstractTableModel>
+#include <QElapsedTimer>
 #include <QHeaderView>
 #include <QStyledItemDelegate>
 #include <QTableView>
@@ -20,6 +21,8 @@ class RecordTableModel : public QAbstractTableModel, public StoreObserver {
     Q_OBJECT
 public:
     static constexpr int kBatchMs = 180;  // a recorded row is shown within 0.2 s
+    // A batch this old is shown with the next display tick, painted in the tick's pass.
+    static constexpr int kTickBatchMs = 120;
 
     explicit RecordTableModel(RecordStore& store, QObject* parent = nullptr);
     ~RecordTableModel() override;
@@ -33,6 +36,9 @@ public:
     void cellChanged(int row, int column) override;
     void tableReset() override;
 
+    // Shows the batch if it has waited kTickBatchMs.
+    void showDueRows();
+
 private:
     void showAppendedRows();
 
@@ -42,6 +48,7 @@ private:
     int columns_ = 0;
     int appended_ = 0;  // the store's rows as its notices told them: rows_ plus the batch
     QTimer batch_;
+    QElapsedTimer waited_;
 };
 
 // The row-number header: its width is the one the layout fixes, so a row insertion
@@ -77,6 +84,7 @@ public:
     void applyZoom(int level);
     // Takes up the table style of the grid's data source once it has been applied.
     void refreshStyle();
+    void showDueRows() { model_.showDueRows(); }
 
 protected:
     void doItemsLayout() override;
