@@ -15,8 +15,8 @@ namespace keldrin {
 class Grid;
 
 // Appended rows reach the views in batches, at most about five times a second: one
-// insertion notice, one scroll and one repaint for every row recorded since, whatever
-// the recording interval.
+// insertion notice and one scroll for every row recorded since, whatever the
+// recording interval.
 class RecordTableModel : public QAbstractTableModel, public StoreObserver {
     Q_OBJECT
 public:
