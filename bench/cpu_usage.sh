@@ -53,7 +53,7 @@ for line in open(sys.argv[1]):
     runs.setdefault(state, {}).setdefault(int(build), {})[int(rnd)] = float(cpu)
 builds = sys.argv[2:]
 head = "%-26s" % "state" + "".join(" %30s" % b for b in builds)
-head += "".join(" %22s" % ("%s / first" % b.split("/")[-2] if "/" in b else b + " / first") for b in builds[1:])
+head += "".join(" %22s" % ("build %d / build 1" % (i + 1)) for i in range(1, len(builds)))
 print(head)
 for state, by in runs.items():
     cells = []

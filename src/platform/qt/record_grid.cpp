@@ -48,14 +48,12 @@ void RecordTableModel::rowsAppended(int first, int last) {
         return;
     }
     appended_ = last;
-    if (!batch_.isActive()) {
-        batch_.start();
-        waited_.start();
-    }
+    if (!batch_.isActive()) batch_.start();
 }
 
 void RecordTableModel::showDueRows() {
-    if (batch_.isActive() && waited_.elapsed() >= kTickBatchMs) showAppendedRows();
+    // The batch timer runs from the batch's first row: what it has left tells its age.
+    if (batch_.isActive() && batch_.remainingTime() <= kBatchMs - kTickBatchMs) showAppendedRows();
 }
 
 void RecordTableModel::showAppendedRows() {

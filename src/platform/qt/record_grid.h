@@ -2,7 +2,6 @@
 // The grid 数据表格: a QTableView over a model that reads the record store directly
 // (no item per cell), sized so that its columns lie under the heading boxes 表0..表8.
 #include <QAbstractTableModel>
-#include <QElapsedTimer>
 #include <QHeaderView>
 #include <QStyledItemDelegate>
 #include <QTableView>
@@ -48,7 +47,6 @@ private:
     int columns_ = 0;
     int appended_ = 0;  // the store's rows as its notices told them: rows_ plus the batch
     QTimer batch_;
-    QElapsedTimer waited_;
 };
 
 // The row-number header: its width is the one the layout fixes, so a row insertion
