@@ -242,6 +242,12 @@ TEST_F(WindowTest, GridColumnsLieUnderTheHeadingBoxesAndTheNewestRowStaysInView)
     // Batch by batch, rows on screen are where a fresh paint of the grid puts them, both
     // in empty space and scrolled.
     QWidget* cells = grid->viewport();
+    auto looksFresh = [&] {
+        processUntil([] { return false; }, 100);  // painted
+        const QImage shown = program.window().screen()->grabWindow(program.window().winId()).toImage().copy(
+            QRect(cells->mapTo(&program.window(), QPoint(0, 0)), cells->size()));
+        EXPECT_EQ(shown.convertToFormat(QImage::Format_RGB32), cells->grab().toImage().convertToFormat(QImage::Format_RGB32));
+    };
     auto appendInBatches = [&](int first, int last) {
         for (int r = first; r <= last; ++r) {
             w.数据源1.appendRow();
@@ -250,10 +256,7 @@ TEST_F(WindowTest, GridColumnsLieUnderTheHeadingBoxesAndTheNewestRowStaysInView)
                 ASSERT_TRUE(processUntil([&] { return grid->model()->rowCount() == r; }));
             }
         }
-        processUntil([] { return false; }, 100);  // painted
-        const QImage shown = program.window().screen()->grabWindow(program.window().winId()).toImage().copy(
-            QRect(cells->mapTo(&program.window(), QPoint(0, 0)), cells->size()));
-        EXPECT_EQ(shown.convertToFormat(QImage::Format_RGB32), cells->grab().toImage().convertToFormat(QImage::Format_RGB32));
+        looksFresh();
     };
     appendInBatches(1, 4);
     w.通用提供者1.setRowCount(0);
@@ -270,6 +273,25 @@ TEST_F(WindowTest, GridColumnsLieUnderTheHeadingBoxesAndTheNewestRowStaysInView)
     EXPECT_EQ(grid->rowAt(grid->viewport()->height() - 2), 499);  // the last row is at the bottom of the view
     EXPECT_EQ(grid->model()->data(grid->model()->index(499, 0)).toString(), QStringLiteral("2026-12-08 10:00:00.000"));
     appendInBatches(501, 507);
+
+    // A grid that cannot be scrolled holds only the newest rows, numbered and shaded as
+    // the store's own; enabled, it holds them all again.
+    const int many = 2 * RecordTableModel::kNewestRows + 1;
+    for (int r = 508; r <= many; ++r) w.数据源1.appendRow();
+    w.数据源1.setCell(many, 1, "newest");
+    QAbstractItemModel* shown = grid->model();
+    ASSERT_TRUE(processUntil([&] {
+        return shown->rowCount() > 0 && shown->headerData(shown->rowCount() - 1, Qt::Vertical).toInt() == many;
+    }));
+    const int last = shown->rowCount() - 1;
+    EXPECT_LT(last, 2 * RecordTableModel::kNewestRows);
+    EXPECT_EQ((many - 1 - last) % 2, 0);  // an even count left out above: every row keeps its shade
+    EXPECT_EQ(shown->data(shown->index(last, 0)).toString(), QStringLiteral("newest"));
+    EXPECT_EQ(bar->value(), bar->maximum());
+    looksFresh();
+    w.数据表格.setEnabled(true);
+    EXPECT_EQ(shown->rowCount(), many);
+    w.数据表格.setEnabled(false);
 
     w.数据表格.setZoom(3);
     EXPECT_EQ(grid->font().pixelSize(), RecordGridView::kBasePixels + 3);

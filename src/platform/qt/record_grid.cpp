@@ -32,13 +32,13 @@ int RecordTableModel::columnCount(const QModelIndex& parent) const { return pare
 
 QVariant RecordTableModel::data(const QModelIndex& index, int role) const {
     if (role != Qt::DisplayRole || !index.isValid()) return {};
-    const std::string_view text = store_.cell(index.row() + 1, index.column() + 1);
+    const std::string_view text = store_.cell(above_ + index.row() + 1, index.column() + 1);
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-QVariant RecordTableModel::headerData(int section, Qt::Orientation, int role) const {
+QVariant RecordTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (role != Qt::DisplayRole) return {};
-    return section + 1;
+    return orientation == Qt::Vertical ? above_ + section + 1 : section + 1;
 }
 
 void RecordTableModel::rowsAppended(int first, int last) {
@@ -58,22 +58,38 @@ void RecordTableModel::showDueRows() {
 
 void RecordTableModel::showAppendedRows() {
     batch_.stop();
-    if (appended_ <= rows_) return;
-    beginInsertRows({}, rows_, appended_ - 1);
-    rows_ = appended_;
+    const int rows = appended_ - above_;
+    if (rows <= rows_) return;
+    if (newestOnly_ && rows > 2 * kNewestRows) {
+        showFrom(appended_);  // once every kNewestRows rows
+        return;
+    }
+    beginInsertRows({}, rows_, rows - 1);
+    rows_ = rows;
     endInsertRows();
 }
 
 void RecordTableModel::cellChanged(int row, int column) {
-    if (row < 1 || row > rows_ || column < 1 || column > columns_) return;
-    const QModelIndex i = index(row - 1, column - 1);
+    const int r = row - above_;
+    if (r < 1 || r > rows_ || column < 1 || column > columns_) return;
+    const QModelIndex i = index(r - 1, column - 1);
     emit dataChanged(i, i, {Qt::DisplayRole});
 }
 
-void RecordTableModel::tableReset() {
+void RecordTableModel::tableReset() { showFrom(store_.rowCount()); }
+
+void RecordTableModel::setNewestOnly(bool newestOnly) {
+    if (newestOnly == newestOnly_) return;
+    newestOnly_ = newestOnly;
+    showFrom(appended_);
+}
+
+void RecordTableModel::showFrom(int storeRows) {
     batch_.stop();
     beginResetModel();
-    rows_ = appended_ = store_.rowCount();
+    appended_ = storeRows;
+    above_ = newestOnly_ ? std::max(0, (storeRows - kNewestRows) & ~1) : 0;
+    rows_ = storeRows - above_;
     columns_ = store_.columnCount();
     endResetModel();
 }
@@ -133,6 +149,8 @@ RecordGridView::RecordGridView(Grid& grid, RecordStore& store, std::vector<QRect
     connect(&model_, &QAbstractItemModel::modelReset, this, [this] {
         firstNewRow_ = -1;
         placeColumns();
+        // Straight to the newest row: the rows left out above must not show for a pass.
+        if (model_.rowCount() > 0) scrollToBottom();
     });
     connect(&model_, &QAbstractItemModel::rowsInserted, this, [this](const QModelIndex&, int first, int) {
         if (firstNewRow_ < 0) firstNewRow_ = first;
@@ -140,6 +158,7 @@ RecordGridView::RecordGridView(Grid& grid, RecordStore& store, std::vector<QRect
     });
     placeColumns();
     applyZoom(grid.zoom());
+    model_.setNewestOnly(!isEnabled());
 }
 
 int RecordGridView::pixelsForZoom(int level) { return std::max(6, kBasePixels + level); }
@@ -205,6 +224,11 @@ void RecordGridView::doItemsLayout() {
     // A scroll bar that was at its end no longer is, and the rows' offset moves with it:
     // their pixels move too.
     if (const int dy = offset - verticalHeader()->offset()) viewport()->scroll(0, dy);
+}
+
+void RecordGridView::changeEvent(QEvent* event) {
+    QTableView::changeEvent(event);
+    if (event->type() == QEvent::EnabledChange) model_.setNewestOnly(!isEnabled());
 }
 
 void RecordGridView::followNewestRow() {

@@ -16,12 +16,20 @@ class Grid;
 // Appended rows reach the views in batches, at most about five times a second: one
 // insertion notice and one scroll for every row recorded since, whatever the
 // recording interval.
+//
+// A grid the operator cannot scroll shows only the newest rows: the model then holds
+// the store's last kNewestRows to 2 * kNewestRows rows (row numbers and cells are the
+// store's own), so that the view's per-row bookkeeping, which Qt redoes for every
+// insertion, stays the same size with a week of rows.
 class RecordTableModel : public QAbstractTableModel, public StoreObserver {
     Q_OBJECT
 public:
     static constexpr int kBatchMs = 180;  // a recorded row is shown within 0.2 s
     // A batch this old is shown with the next display tick, painted in the tick's pass.
     static constexpr int kTickBatchMs = 120;
+    // Even, so that the rows left out above are even too and the alternating shade of
+    // every row stays the same.
+    static constexpr int kNewestRows = 10000;
 
     explicit RecordTableModel(RecordStore& store, QObject* parent = nullptr);
     ~RecordTableModel() override;
@@ -37,15 +45,21 @@ public:
 
     // Shows the batch if it has waited kTickBatchMs.
     void showDueRows();
+    // Whether the model holds only the newest rows (see above).
+    void setNewestOnly(bool newestOnly);
 
 private:
     void showAppendedRows();
+    void showFrom(int storeRows);
 
     RecordStore& store_;
+    bool newestOnly_ = false;
+    // The store's rows above the model's first row.
+    int above_ = 0;
     // The counts the views were last told about; the store changes before it notifies.
     int rows_ = 0;
     int columns_ = 0;
-    int appended_ = 0;  // the store's rows as its notices told them: rows_ plus the batch
+    int appended_ = 0;  // the store's rows as its notices told them: above_ + rows_ plus the batch
     QTimer batch_;
 };
 
@@ -86,6 +100,7 @@ public:
 
 protected:
     void doItemsLayout() override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void placeColumns();
