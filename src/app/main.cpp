@@ -23,6 +23,7 @@ bool useUserFolder() {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    keldrin::QtProgram::beforeApplication();
     QApplication app(argc, argv);
     // QApplication takes the C library's number format from the environment; every
     // number this program writes or reads must look the same in every locale.

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/qt/program.h"
+
 namespace keldrin::test {
 
 inline QApplication& qtApp() {
@@ -23,6 +25,7 @@ inline QApplication& qtApp() {
     static char* argv[] = {name, nullptr};
     static QApplication* app = [] {
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+        QtProgram::beforeApplication();
         return new QApplication(argc, argv);
     }();
     return *app;

@@ -46,6 +46,15 @@ void QtProgram::start() {
 
 QWidget* QtProgram::widget(const std::string& name) const { return window_->widget(name); }
 
+void QtProgram::beforeApplication() {
+    // On X11, Qt hands each painted region to the X server in shared memory and, before
+    // painting the same place again, waits for the server to be done with it: a round
+    // trip for every tick of the clock. Sent over the connection instead, the clock's
+    // small rectangle costs less, and the idle window about a third less CPU. Other
+    // platforms do not read it.
+    if (!qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM")) qputenv("QT_XCB_NO_MITSHM", "1");
+}
+
 QString QtProgram::useCjkFont() {
     static const char* const kFamilies[] = {"WenQuanYi Micro Hei", "Noto Sans CJK SC", "Source Han Sans SC",
                                             "Droid Sans Fallback", "AR PL UMing CN", "Microsoft YaHei", "SimSun"};

@@ -41,6 +41,8 @@ public:
     // The trend window, made the first time 趋势图 is chosen; nullptr until then.
     TrendWindow* trend() const { return trend_.get(); }
 
+    // What must be settled before the QApplication is made.
+    static void beforeApplication();
     // Makes a CJK family the application font when one is installed; returns it.
     static QString useCjkFont();
     static constexpr int kFontPixels = 12;
