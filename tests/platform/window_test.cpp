@@ -241,12 +241,18 @@ TEST_F(WindowTest, GridColumnsLieUnderTheHeadingBoxesAndTheNewestRowStaysInView)
     w.数据表格.setEnabled(false);
     // Batch by batch, rows on screen are where a fresh paint of the grid puts them, both
     // in empty space and scrolled.
-    QWidget* cells = grid->viewport();
+    auto onScreen = [&](QWidget* part) {
+        return program.window().screen()->grabWindow(program.window().winId()).toImage().copy(
+            QRect(part->mapTo(&program.window(), QPoint(0, 0)), part->size())).convertToFormat(QImage::Format_RGB32);
+    };
     auto looksFresh = [&] {
         processUntil([] { return false; }, 100);  // painted
-        const QImage shown = program.window().screen()->grabWindow(program.window().winId()).toImage().copy(
-            QRect(cells->mapTo(&program.window(), QPoint(0, 0)), cells->size()));
-        EXPECT_EQ(shown.convertToFormat(QImage::Format_RGB32), cells->grab().toImage().convertToFormat(QImage::Format_RGB32));
+        QWidget* cells = grid->viewport();
+        EXPECT_EQ(onScreen(cells), cells->grab().toImage().convertToFormat(QImage::Format_RGB32));
+        QScrollBar* bar = grid->verticalScrollBar();  // not opaque: painted again in place
+        const QImage before = onScreen(bar);
+        bar->repaint();
+        EXPECT_EQ(before, onScreen(bar));
     };
     auto appendInBatches = [&](int first, int last) {
         for (int r = first; r <= last; ++r) {
@@ -259,6 +265,7 @@ TEST_F(WindowTest, GridColumnsLieUnderTheHeadingBoxesAndTheNewestRowStaysInView)
         looksFresh();
     };
     appendInBatches(1, 4);
+    appendInBatches(5, 12);  // the scroll bar comes and its handle shrinks batch by batch
     w.通用提供者1.setRowCount(0);
     int insertions = 0;
     QObject::connect(grid->model(), &QAbstractItemModel::rowsInserted, [&] { ++insertions; });
@@ -267,8 +274,9 @@ TEST_F(WindowTest, GridColumnsLieUnderTheHeadingBoxesAndTheNewestRowStaysInView)
         w.数据源1.setCell(r, 1, "2026-12-08 10:00:00.000");
     }
     QScrollBar* bar = grid->verticalScrollBar();
-    ASSERT_TRUE(processUntil([&] { return bar->maximum() > 0 && bar->value() == bar->maximum(); }));
-    EXPECT_EQ(grid->model()->rowCount(), 500);
+    ASSERT_TRUE(processUntil([&] {
+        return grid->model()->rowCount() == 500 && bar->maximum() > 0 && bar->value() == bar->maximum();
+    }));
     EXPECT_EQ(insertions, 1);  // the burst reached the view as one batch
     EXPECT_EQ(grid->rowAt(grid->viewport()->height() - 2), 499);  // the last row is at the bottom of the view
     EXPECT_EQ(grid->model()->data(grid->model()->index(499, 0)).toString(), QStringLiteral("2026-12-08 10:00:00.000"));

@@ -6,6 +6,7 @@
 #include <QScrollBar>
 #include <QTimer>
 #include <algorithm>
+#include <utility>
 
 #include "shell/controls.h"
 
@@ -94,6 +95,35 @@ void RecordTableModel::showFrom(int storeRows) {
     endResetModel();
 }
 
+NewestRowScrollBar::Look NewestRowScrollBar::look() const {
+    QStyleOptionSlider opt;
+    initStyleOption(&opt);
+    return {opt.rect,
+            style()->subControlRect(QStyle::CC_ScrollBar, &opt, QStyle::SC_ScrollBarSlider, this),
+            static_cast<int>(opt.state),
+            static_cast<int>(opt.activeSubControls),
+            opt.sliderPosition <= opt.minimum,
+            opt.sliderPosition >= opt.maximum};
+}
+
+void NewestRowScrollBar::sliderChange(SliderChange change) {
+    if (held_) {
+        changed_ = true;
+    } else if (look() != shown_) {
+        QScrollBar::sliderChange(change);
+    }
+}
+
+void NewestRowScrollBar::release() {
+    held_ = false;
+    if (std::exchange(changed_, false) && look() != shown_) update();
+}
+
+void NewestRowScrollBar::paintEvent(QPaintEvent* event) {
+    shown_ = look();
+    QScrollBar::paintEvent(event);
+}
+
 void PaddedDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const {
     QStyleOptionViewItem opt = option;
     initStyleOption(&opt, index);
@@ -123,6 +153,7 @@ RecordGridView::RecordGridView(Grid& grid, RecordStore& store, std::vector<QRect
       grid_(grid),
       model_(store),
       delegate_(this),
+      bar_(new NewestRowScrollBar(Qt::Vertical, this)),
       headings_(std::move(headings)) {
     auto* numbers = new RowNumberHeader(this);  // owned by the view
     numbers->setSectionsClickable(true);        // as the view's own header was
@@ -133,6 +164,7 @@ RecordGridView::RecordGridView(Grid& grid, RecordStore& store, std::vector<QRect
     setCornerButtonEnabled(false);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
+    setVerticalScrollBar(bar_);
     // Fixed sizes everywhere: nothing is measured per row, which keeps a million rows cheap.
     QHeaderView* rowsHeader = verticalHeader();
     QHeaderView* columnsHeader = horizontalHeader();
@@ -220,6 +252,7 @@ void RecordGridView::doItemsLayout() {
         return;
     }
     const int offset = verticalHeader()->offset();
+    bar_->hold();  // until the scroll to the newest row
     updateGeometries();
     // A scroll bar that was at its end no longer is, and the rows' offset moves with it:
     // their pixels move too.
@@ -239,6 +272,7 @@ void RecordGridView::followNewestRow() {
     QTimer::singleShot(0, this, [this] {
         scrollQueued_ = false;
         if (model_.rowCount() > 0) scrollToBottom();
+        bar_->release();
         if (firstNewRow_ >= 0) {
             // Where the new rows now lie, and any empty space beneath the old last row
             // that the scroll carried up into their place.

@@ -3,6 +3,7 @@
 // (no item per cell), sized so that its columns lie under the heading boxes 表0..表8.
 #include <QAbstractTableModel>
 #include <QHeaderView>
+#include <QScrollBar>
 #include <QStyledItemDelegate>
 #include <QTableView>
 #include <QTimer>
@@ -72,6 +73,34 @@ public:
     QSize sizeHint() const override { return {minimumWidth(), length()}; }
 };
 
+// The grid's scroll bar: repainted only when what it shows changes. Following the
+// newest row, its range and then its value change with every batch while its handle,
+// once at its smallest, stays at the end; between hold() and release() the changes
+// are only noted, and release() repaints if the two together changed the look.
+class NewestRowScrollBar : public QScrollBar {
+    Q_OBJECT
+public:
+    using QScrollBar::QScrollBar;
+    void hold() { held_ = true; }
+    void release();
+
+protected:
+    void sliderChange(SliderChange change) override;
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    struct Look {
+        QRect rect, handle;
+        int state = 0, active = 0;
+        bool atStart = false, atEnd = false;
+        bool operator==(const Look&) const = default;
+    };
+    Look look() const;
+    Look shown_;  // as last painted
+    bool held_ = false;
+    bool changed_ = false;  // while held
+};
+
 // Draws the cell text inset by the table style's padding.
 class PaddedDelegate : public QStyledItemDelegate {
     Q_OBJECT
@@ -109,6 +138,7 @@ private:
     Grid& grid_;
     RecordTableModel model_;
     PaddedDelegate delegate_;
+    NewestRowScrollBar* bar_;
     std::vector<QRect> headings_;
     TableStyle shownStyle_;
     bool scrollQueued_ = false;
