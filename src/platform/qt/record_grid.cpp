@@ -222,7 +222,6 @@ void RecordGridView::placeColumns() {
         columns->resizeSection(c, width);
     }
     refreshStyle();
-    followNewestRow();
 }
 
 void RecordGridView::refreshStyle() {
