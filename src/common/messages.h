@@ -2,6 +2,7 @@
 // Every text the program shows the operator in a message box, a box's title, the
 // window's title or the file dialog: here, and nowhere else. The handlers choose and
 // put them together; what lies below them (files, the table file) reports codes.
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -23,6 +24,18 @@ inline std::string titleConnectedAtStart(int port) {
 }
 inline std::string titleConnected(int port) { return detail::join("Keldrin              已连接COM", std::to_string(port)); }
 inline std::string titlePortSet(int port) { return detail::join("Keldrin             ", std::to_string(port)); }
+// While the port's device is gone and the port is being opened again by itself.
+inline std::string titleLinkLost(int port) {
+    return "Keldrin              连接断开COM" + std::to_string(port) + "，重连中。。。";
+}
+
+// A value label's tip: when its reading came (timeOfDay: "HH:mm:ss.zzz", empty when it
+// has none) and the link to its probe since acquisition last started.
+inline std::string readingTip(std::string_view timeOfDay, std::int64_t polls, std::int64_t frames) {
+    std::string s = timeOfDay.empty() ? std::string("无读数") : detail::join("最后读数 ", timeOfDay);
+    s += "\n自启动：轮询 " + std::to_string(polls) + " 次，收到 " + std::to_string(frames) + " 帧";
+    return s;
+}
 
 // Connection boxes, shown without a title.
 inline constexpr std::string_view kConnectFailed = "连接失败";

@@ -44,6 +44,13 @@ public:
         dispatcher_ = &d;
         byteHandler_ = std::move(handler);
     }
+    // The device went away while the port was open (an adapter pulled, a box switched
+    // off): the port is closed by then, and handler runs through the dispatcher, once
+    // per loss. Sends are ignored until a later open succeeds.
+    void connectLost(Dispatcher& d, std::function<void()> handler) {
+        lostDispatcher_ = &d;
+        lostHandler_ = std::move(handler);
+    }
 
     // Received bytes wait here until their handler can run. Past this many the oldest
     // are dropped: line noise at any rate then costs bounded memory and latency.
@@ -73,6 +80,11 @@ protected:
         }
         dispatcher_->postOnce(this, [this] { handBacklogOver(); });
     }
+    // Implementations call this once they have closed the port of a vanished device.
+    void reportLost() {
+        if (!lostDispatcher_ || !lostHandler_) return;
+        lostDispatcher_->postOnce(&lostHandler_, [this] { lostHandler_(); });
+    }
 
 private:
     // One call per byte. Bytes that arrive while a handler pauses join the backlog and
@@ -87,6 +99,8 @@ private:
 
     Dispatcher* dispatcher_ = nullptr;
     std::function<void(int)> byteHandler_;
+    Dispatcher* lostDispatcher_ = nullptr;
+    std::function<void()> lostHandler_;
     std::deque<std::uint8_t> backlog_;
     std::uint64_t discardedBytes_ = 0;
     std::uint64_t overflowedBytes_ = 0;
@@ -118,6 +132,9 @@ public:
     virtual ~Clock() = default;
     // Local date and time as "yyyy-MM-dd HH:mm:ss.zzz".
     virtual std::string nowText() = 0;
+    // Milliseconds on a steady clock that no change of the date, the time or the zone
+    // moves: for measuring ages, never shown.
+    virtual std::int64_t elapsedMs() = 0;
 };
 
 class Beeper {

@@ -37,12 +37,22 @@ void takeMeasurement(App& a) {
         return;
     }
     // Every row is tested: two rows set up for the same probe both show it.
+    std::int64_t now = kNeverRead;
+    std::string nowText;
     for (int i = 1; i <= 8; ++i) {
         const double q = textToFloat(a.w.地址(i).text());
         if (std::fabs(static_cast<double>(m->address) - q) > 1e-7) continue;
         if (textToInt(a.w.信道(i).text()) != m->channel) continue;
-        a.g.channelValues[static_cast<std::size_t>(i)] = m->reading;
+        const auto at = static_cast<std::size_t>(i);
+        a.g.channelValues[at] = m->reading;
         a.g.silenceTicks = 0;
+        if (now == kNeverRead) {
+            now = a.s.clock.elapsedMs();
+            nowText = a.s.clock.nowText();
+        }
+        a.g.channelReadAt[at] = now;
+        a.g.channelReadTime[at] = nowText;
+        ++a.g.probeFrames[at];
     }
 }
 
@@ -78,6 +88,7 @@ void takeParameterReply(App& a) {
 }  // namespace
 
 void 端口1_byteReceived(App& a, int byte) {
+    ++a.g.link.bytesReceived;  // the link is alive, whatever the byte means
     a.g.receiveBuffer.push_back(byte & 0xFF);
     std::string echo;
     appendByteEcho(echo, byte);

@@ -47,6 +47,8 @@ void 时钟2_tick(App& a) {
         std::span<const std::uint8_t> request(g.pollFrame.data(), kPollLength);
         a.s.port.send(request);
         ++g.sentFrameCount;
+        // What the probe was really asked: a send on a lost port goes nowhere.
+        if (a.s.port.isOpen()) ++g.probePolls[static_cast<std::size_t>(c)];
         a.w.编辑框发送.setText(frameEcho(request));
     }
 

@@ -11,6 +11,8 @@ void wireEvents(App& a) {
         w.menuItem(idle)->chosen = [] {};
     }
     a.s.port.connectBytes(a.s.dispatcher, [&a](int b) { 端口1_byteReceived(a, b); });
+    a.s.port.connectLost(a.s.dispatcher, [&a] { 端口1_lost(a); });
+    w.linkTimer.tick = [&a] { linkTimer_tick(a); };
 
     w.启动.clicked = [&a] { 启动_clicked(a); };
     w.间隔时间.textChanged = [&a] { 间隔时间_textChanged(a); };

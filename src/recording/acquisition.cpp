@@ -1,9 +1,11 @@
 // Acquisition control and recording: the start/stop toggle, the recorder, the periodic
 // emptying of the receive echo, the poll interval and clearing the record table.
 #include "common/textnum.h"
+#include "common/texts.h"
 #include "recording/recording.h"
 #include "recording/unsaved_rows.h"
 #include "common/messages.h"
+#include "shell/freshness.h"
 
 namespace keldrin {
 
@@ -13,6 +15,13 @@ constexpr int kRecordColumns = 9;  // the time, then channels 1..8
 
 void 启动_clicked(App& a) {
     a.w.启动.setText(a.w.启动.text() == "启动" ? "停止" : "启动");
+    if (a.acquiring()) {
+        // A reading from before this start is no measurement of this run.
+        a.g.acquisitionStartedAt = a.s.clock.elapsedMs();
+        a.g.link.quietSince = a.g.acquisitionStartedAt;
+        a.g.probePolls.fill(0);
+        a.g.probeFrames.fill(0);
+    }
     // Either way the next frame starts aligned and the watchdog starts counting afresh.
     a.g.receiveBuffer.clear();
     a.g.silenceTicks = 0;
@@ -28,8 +37,13 @@ void 时钟5_tick(App& a) {
     ds.appendRow();
     const int r = ds.rowCount();
     ds.setCell(r, 1, a.s.clock.nowText());
+    // A row is appended on every tick whatever the probes do; a ticked channel whose
+    // reading is stale gets an empty cell, a gap, never its last value again. A current
+    // reading is written as its label shows it, from the reading itself: the label is
+    // refreshed only every 50 ms and may still show the value from before a gap.
     for (int i = 1; i <= 8; ++i) {
-        if (a.w.选择框(i).checked()) ds.setCell(r, 1 + i, a.w.CT(i).text());
+        if (!a.w.选择框(i).checked() || channelStale(a, i)) continue;
+        ds.setCell(r, 1 + i, readingText(static_cast<double>(a.g.channelValues[static_cast<std::size_t>(i)])));
     }
     keepUnsavedRow(a, r);
 }

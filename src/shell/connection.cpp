@@ -38,6 +38,7 @@ void startUpConnection(App& a) {
 }
 
 void 连接_chosen(App& a) {
+    a.g.link.healing = false;  // the operator's choice wins
     a.w.setTitle(std::string(msg::kTitleConnecting));
     a.s.port.close();
     if (!a.s.port.open()) {
@@ -67,6 +68,7 @@ void PortWin_组合框1_itemChosen(App& a, PortWin& d) {
     int index = d.组合框1.selectedIndex();
     if (index < 0) return;
     int n = d.组合框1.items()[static_cast<std::size_t>(index)].value;
+    a.g.link.healing = false;  // the operator's choice wins
     a.s.port.setPortNumber(n);
     d.编辑框1.setText(std::to_string(n));
     a.w.setTitle(std::string(msg::kTitleConnectingChosenPort));
@@ -81,9 +83,15 @@ void PortWin_按钮1_clicked(App&, PortWin& d) { d.close(); }
 void reopenPort(App& a, int baud) {
     a.s.port.setBaudRate(baud);
     a.pause(100);
+    // The device may go away during the pauses; then the port is healed at this rate.
+    const bool linked = a.s.port.isOpen() || a.g.link.healing;
     a.s.port.close();
     a.pause(100);
-    a.s.port.open();  // the outcome is not examined
+    if (a.s.port.open()) {
+        if (a.g.link.healing) portBack(a);
+    } else if (linked) {
+        healPort(a);
+    }
     a.pause(100);
 }
 

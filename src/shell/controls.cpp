@@ -42,6 +42,18 @@ void Control::setVisible(bool on) {
     notify(Prop::Visible);
 }
 
+void Control::setStale(bool on) {
+    if (stale_ == on) return;
+    stale_ = on;
+    notify(Prop::Stale);
+}
+
+void Control::setToolTip(std::string tip) {
+    if (toolTip_ == tip) return;
+    toolTip_ = std::move(tip);
+    notify(Prop::ToolTip);
+}
+
 void EditBox::appendText(const std::string& piece) {
     text_ += piece;
     notify(Prop::TextAppended, piece);

@@ -21,6 +21,8 @@ enum class Prop {
     Checked,
     Selected,
     Zoom,
+    Stale,    // shown greyed: what it shows is out of date
+    ToolTip,  // its tip, which is also its description for assistive tools
 };
 
 class Control;
@@ -69,6 +71,11 @@ public:
     void setEnabled(bool on);
     bool visible() const { return visible_; }
     void setVisible(bool on);
+    // A reading that is no longer current keeps its place but is shown greyed.
+    bool stale() const { return stale_; }
+    void setStale(bool on);
+    const std::string& toolTip() const { return toolTip_; }
+    void setToolTip(std::string tip);
 
     // Presentation fixed at creation.
     std::int64_t background = kNoColour;  // 0xRRGGBB
@@ -87,6 +94,8 @@ private:
     Rect rect_;
     bool enabled_ = true;
     bool visible_ = true;
+    bool stale_ = false;
+    std::string toolTip_;
     ControlObserver* observer_ = nullptr;
 };
 

@@ -31,11 +31,38 @@ struct UnsavedRowJournal {
     bool toldRecreated = false;  // ... that the file was deleted or replaced and made again
 };
 
+// The serial link's own upkeep (shell/port_healing.cpp): a port whose device went
+// away is opened again by itself, and a link that stays quiet is opened afresh.
+struct LinkUpkeep {
+    // The device went away: its port is tried again about once a second until it opens
+    // or the operator connects by hand.
+    bool healing = false;
+    std::uint64_t bytesReceived = 0;  // every byte handed to the decoder
+    std::uint64_t bytesSeen = 0;      // ... as of the last look
+    // Since when no byte has arrived while acquisition runs, on Clock::elapsedMs.
+    std::int64_t quietSince = 0;
+};
+
+// Since when a channel has had no reading, on Clock::elapsedMs.
+inline constexpr std::int64_t kNeverRead = INT64_MIN;
+
 struct Globals {
     std::int32_t silenceTicks = 0;
     std::vector<std::int32_t> receiveBuffer;  // one element per received byte, 0..255
     std::int32_t awaitingParameterReply = 0;
     std::array<float, 9> channelValues{};  // channels 1..8; element 0 unused
+    // When each channel last accepted a reading: on the steady clock, and as the local
+    // time the operator is shown. A recorded cell is only as good as its age.
+    std::array<std::int64_t, 9> channelReadAt = [] {
+        std::array<std::int64_t, 9> never;
+        never.fill(kNeverRead);
+        return never;
+    }();
+    std::array<std::string, 9> channelReadTime{};
+    // The link to each probe since acquisition last started: polls sent, frames accepted.
+    std::array<std::int64_t, 9> probePolls{};
+    std::array<std::int64_t, 9> probeFrames{};
+    std::int64_t acquisitionStartedAt = 0;  // on the steady clock
     std::int64_t sentFrameCount = 0;
     std::int64_t receivedFrameCount = 0;
     std::int32_t nextPollChannel = 0;
@@ -44,6 +71,7 @@ struct Globals {
     std::int32_t crcLength = 0;
     std::int32_t crcValue = 0;
     UnsavedRowJournal unsavedRows;
+    LinkUpkeep link;
 };
 
 }  // namespace keldrin

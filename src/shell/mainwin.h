@@ -80,6 +80,8 @@ public:
     Timer 时钟5{"时钟5", 0};
     Timer 时钟4清屏{"时钟4清屏", 100};
     Timer 时钟5报警{"时钟5报警", 1000};
+    // The link's upkeep: a lost port opened again, a quiet one opened afresh.
+    Timer linkTimer{"linkTimer", 1000};
 
     // Menus 管理, 联机, 系统 and 查看 with their items.
     std::vector<Menu> menus;

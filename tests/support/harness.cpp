@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "common/texts.h"
+#include "protocol/frames.h"
 #include <limits>
 
 namespace keldrin::test {
@@ -96,6 +97,14 @@ bool FakeSerialPort::canOpen(int n) {
     return devices.count(n) && !held.count(n);
 }
 
+void FakeSerialPort::unplug(int n) {
+    devices.erase(n);
+    if (!open_ || number_ != n) return;
+    open_ = false;
+    events.push_back({time_.now(), "lost"});
+    reportLost();
+}
+
 void FakeSerialPort::receive(std::vector<std::uint8_t> bytes) {
     if (open_) deliver(bytes);
 }
@@ -182,5 +191,17 @@ void Harness::chooseMenu(const std::string& item) {
 void Harness::writeFile(const std::string& name, const std::string& bytes) { files.writeAll(name, bytes); }
 
 std::optional<std::string> Harness::readFile(const std::string& name) { return files.readAll(name); }
+
+AnsweringProbes::AnsweringProbes(Harness& h, std::int64_t radioDelayMs) : h_(h), delayMs_(radioDelayMs) {
+    h.port.peer = [this](std::span<const std::uint8_t> bytes) {
+        if (bytes.size() != kPollLength || bytes[3] != 0x03) return;
+        const int address = bytes[0] << 8 | bytes[1];
+        if (silent.count(address)) return;
+        const int m = (address * 1000 + static_cast<int>(++answers % 1000)) & 0xFFFF;
+        h_.port.receiveAt(h_.time.now() + delayMs_,
+                          {bytes[0], bytes[1], bytes[2], 0x06, 0x00, 0x00, static_cast<std::uint8_t>(m >> 8),
+                           static_cast<std::uint8_t>(m & 0xFF), 0x00, 0x00, 0x00, 0x00});
+    };
+}
 
 }  // namespace keldrin::test

@@ -79,6 +79,10 @@ public:
     void send(std::span<const std::uint8_t> bytes) override;
     bool canOpen(int n) override;
 
+    // The device of port n goes away: an open port on it is closed and reported lost,
+    // as the real service does; plug brings it back.
+    void unplug(int n);
+    void plug(int n) { devices.insert(n); }
     // Bytes from the receiver box (dropped while the port is closed).
     void receive(std::vector<std::uint8_t> bytes);
     // The same, arriving at virtual time t.
@@ -129,6 +133,7 @@ public:
     explicit FakeClock(VirtualTime& t) : time_(t) {}
     std::int64_t epochMs = 1796724000000;  // 2026-12-08 10:00:00 UTC
     std::string nowText() override;
+    std::int64_t elapsedMs() override { return time_.now(); }
 
 private:
     VirtualTime& time_;
@@ -213,6 +218,20 @@ public:
     Globals& g = program.g;
     MainWin& w = program.w;
     App& app = program.app;
+};
+
+// Probes that answer every poll request after radioDelayMs, unless silenced: probe a
+// reads a thousandths plus its count of answers, so that no two readings are alike and
+// a value repeated in a record is a frozen one. Installs itself as h.port.peer.
+class AnsweringProbes {
+public:
+    explicit AnsweringProbes(Harness& h, std::int64_t radioDelayMs = 20);
+    std::set<int> silent;  // addresses that answer nothing
+    std::int64_t answers = 0;
+
+private:
+    Harness& h_;
+    std::int64_t delayMs_;
 };
 
 }  // namespace keldrin::test

@@ -38,6 +38,22 @@ void paintBackground(QWidget* w, std::int64_t rgb, bool editable) {
     w->setPalette(pal);
 }
 
+// A stale reading keeps its place: its label's text and its bar turn grey.
+void showStale(const Control& c, QWidget* w) {
+    if (c.kind() == Kind::PictureBox) {
+        constexpr QRgb kStaleBar = 0xA0A0A0;
+        QPalette pal = w->palette();
+        const auto own = c.background == kNoColour ? pal.color(QPalette::Window)
+                                                    : QColor::fromRgb(static_cast<QRgb>(c.background));
+        pal.setColor(QPalette::Window, c.stale() ? QColor::fromRgb(kStaleBar) : own);
+        w->setPalette(pal);
+        w->setAutoFillBackground(true);
+    } else {
+        w->setForegroundRole(c.stale() ? QPalette::PlaceholderText : QPalette::WindowText);
+        w->update();
+    }
+}
+
 // Stays at the end when the operator was looking at the end.
 class FollowEnd {
 public:
@@ -320,6 +336,14 @@ void ControlBinder::controlChanged(Control& c, Prop p, const std::string& piece,
             break;
         case Prop::Zoom:
             if (auto* grid = qobject_cast<RecordGridView*>(w)) grid->applyZoom(static_cast<Grid&>(c).zoom());
+            break;
+        case Prop::Stale:
+            showStale(c, w);
+            break;
+        case Prop::ToolTip:
+            // What the operator reads on hovering, assistive tools read as its description.
+            w->setToolTip(q(c.toolTip()));
+            w->setAccessibleDescription(q(c.toolTip()));
             break;
     }
     updating_ = wasUpdating;

@@ -1,6 +1,7 @@
 #pragma once
 // The small services on Qt: message boxes, the file dialog, clock, beep, screen size,
 // the pause of a handler and the timers of the window.
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -50,11 +51,14 @@ private:
 // only ever changes on a whole second.
 class QtClock : public Clock {
 public:
+    QtClock() { steady_.start(); }
     std::string nowText() override;
+    std::int64_t elapsedMs() override { return steady_.elapsed(); }
 
 private:
     qint64 second_ = -1;  // seconds since the epoch of secondText_
     std::string secondText_;  // the text up to the milliseconds
+    QElapsedTimer steady_;
 };
 
 class QtBeeper : public Beeper {

@@ -50,7 +50,40 @@ bool systemListsPort(const QString& path) {
 #endif
 }
 
+// Whether the system lists the port now: asked afresh, as after an unplug.
+bool systemListsPortNow(const QString& path) {
+    const QString name = path.mid(path.lastIndexOf(u'\\') + 1);
+    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
+        if (info.portName().compare(name, Qt::CaseInsensitive) == 0 || info.systemLocation() == path) return true;
+    }
+    return false;
+}
+
+#ifdef Q_OS_WIN
+constexpr SerialSystem kThisSystem = SerialSystem::Windows;
+#else
+constexpr SerialSystem kThisSystem = SerialSystem::Posix;
+#endif
+
 }  // namespace
+
+ErrorMeaning meaningOf(QSerialPort::SerialPortError error, SerialSystem system) {
+    switch (error) {
+        case QSerialPort::ResourceError:  // EIO, ENXIO; ERROR_DEVICE_REMOVED and the like
+            return ErrorMeaning::Gone;
+        case QSerialPort::ReadError:
+            // POSIX: a read that found the line ready but got nothing is a hang-up.
+            return system == SerialSystem::Posix ? ErrorMeaning::Gone : ErrorMeaning::GoneIfUnlisted;
+        case QSerialPort::PermissionError:
+        case QSerialPort::UnknownError:
+        case QSerialPort::WriteError:
+            // Some USB-serial drivers on Windows report an unplug so; taken as one only
+            // once the system's port list confirms it.
+            return system == SerialSystem::Windows ? ErrorMeaning::GoneIfUnlisted : ErrorMeaning::Other;
+        default:
+            return ErrorMeaning::Other;
+    }
+}
 
 QtSerialPort::QtSerialPort(QString workDir, QObject* parent)
     : QObject(parent), workDir_(std::move(workDir)) {
@@ -74,6 +107,7 @@ bool QtSerialPort::open() {
         port_.clearError();
         return false;
     }
+    ++openings_;
     openPath_ = *path;
     openBaud_ = baud_;
     openNumber_ = number_;
@@ -134,16 +168,25 @@ void QtSerialPort::flushIncoming() {
 }
 
 void QtSerialPort::handleError(QSerialPort::SerialPortError error) {
-    if (error == QSerialPort::NoError) return;
-    if (!port_.isOpen()) return;
-    // A vanished device (USB adapter pulled, other end of a pseudo-terminal closed)
-    // reports these errors again on every event-loop pass until the port is closed.
-    // Nothing on the link is reported to the operator: close quietly; 连接 reopens it.
-    if (error != QSerialPort::ResourceError && error != QSerialPort::ReadError) return;
-    if (closingLost_) return;  // a report raised by the close itself
-    closingLost_ = true;
-    close();
-    closingLost_ = false;
+    if (error == QSerialPort::NoError || !port_.isOpen() || closeQueued_) return;
+    const ErrorMeaning meaning = meaningOf(error, kThisSystem);
+    if (meaning == ErrorMeaning::Other) return;
+    if (meaning == ErrorMeaning::GoneIfUnlisted && systemListsPortNow(openPath_)) return;
+    // Closed from a queued call, never inside QSerialPort's own report, which can loop
+    // on Windows; and at once, since Windows gives a returning adapter its old COM name
+    // only once the old handle is closed. The device keeps reporting until then.
+    closeQueued_ = true;
+    const quint64 opening = openings_;
+    QMetaObject::invokeMethod(this, [this, opening] { closeLost(opening); }, Qt::QueuedConnection);
+}
+
+void QtSerialPort::closeLost(quint64 opening) {
+    // The program may have closed the port, or opened it again, meanwhile: then the
+    // loss is its business already.
+    const bool lost = opening == openings_ && port_.isOpen();
+    if (lost) close();
+    closeQueued_ = false;
+    if (lost) reportLost();
 }
 
 }  // namespace keldrin

@@ -10,6 +10,15 @@
 
 namespace keldrin {
 
+// What an error QSerialPort reports says of the device behind an open port.
+enum class SerialSystem { Posix, Windows };
+enum class ErrorMeaning {
+    Other,           // the port stays open
+    Gone,            // the device went away
+    GoneIfUnlisted,  // ... when the system no longer lists the port
+};
+ErrorMeaning meaningOf(QSerialPort::SerialPortError error, SerialSystem system);
+
 class QtSerialPort : public QObject, public SerialPort {
     Q_OBJECT
 public:
@@ -34,6 +43,7 @@ private:
     void readIncoming();
     void flushIncoming();
     void handleError(QSerialPort::SerialPortError error);
+    void closeLost(quint64 opening);
 
     QString workDir_;
     QSerialPort port_{this};  // a child, so that it can be found and watched
@@ -44,7 +54,8 @@ private:
     int openNumber_ = 0;
     QByteArray incoming_;
     bool flushQueued_ = false;
-    bool closingLost_ = false;
+    bool closeQueued_ = false;
+    quint64 openings_ = 0;  // successful opens: a queued close is for one of them
 };
 
 }  // namespace keldrin
