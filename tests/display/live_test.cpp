@@ -82,5 +82,33 @@ TEST(LiveDisplay, ADecodedReadingReachesItsLabelOnTheNextTick) {
     EXPECT_EQ(h.w.CT(1).text(), "0.000");
 }
 
+TEST(LiveDisplay, AStaleReadingIsGreyedWhileAcquiringAndItsTipSaysWhenItCame) {
+    Harness h;
+    h.startConnected();
+    for (int i = 1; i <= 8; ++i) h.w.选择框(i).setChecked(i <= 2);
+    nextDisplayTick(h);
+    EXPECT_FALSE(h.w.CT(1).stale());  // stopped: as ever
+    EXPECT_EQ(h.w.CT(1).toolTip(), "无读数\n自启动：轮询 0 次，收到 0 帧");
+
+    h.click(h.w.启动);
+    h.advance(450);  // polls go to probes 1 and 2 in turn; probe 1 answers once
+    const std::string answeredAt = h.clock.nowText();
+    h.port.receive({0x00, 0x01, 0x1C, 0x06, 0x00, 0x00, 0x03, 0xE8, 0x00, 0x00, 0x00, 0x00});
+    nextDisplayTick(h);
+    EXPECT_FALSE(h.w.CT(1).stale());
+    EXPECT_EQ(h.w.CT(1).toolTip(), "最后读数 " + answeredAt.substr(11) + "\n自启动：轮询 2 次，收到 1 帧");
+    EXPECT_TRUE(h.w.CT(2).stale());  // never answered
+    EXPECT_TRUE(h.w.图片框(2).stale());
+    EXPECT_FALSE(h.w.CT(3).stale());  // not ticked
+
+    h.advance(2100);  // two polling rounds are 0.8 s: the floor of 2 s holds
+    EXPECT_TRUE(h.w.CT(1).stale());
+    EXPECT_TRUE(h.w.图片框(1).stale());
+    EXPECT_EQ(h.w.CT(1).text(), "1.000");  // its last value, greyed
+    h.click(h.w.启动);
+    nextDisplayTick(h);
+    EXPECT_FALSE(h.w.CT(1).stale());
+}
+
 }  // namespace
 }  // namespace keldrin::test

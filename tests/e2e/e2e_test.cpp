@@ -294,33 +294,70 @@ TEST_F(EndToEnd, AZeroCommandDuringAcquisitionIsFollowedByOnePollNotABurst) {
     }
 }
 
-TEST_F(EndToEnd, UnpluggedBoxIsSurvivedAndConnectRestoresPolling) {
-    // The box goes away after 1.5 s and comes back on a new terminal a second later.
-    SimProcess sim(dir.path(), {"--vanish-after", "1500", "--return-after", "1000"});
+TEST_F(EndToEnd, AnUnpluggedBoxWhileRecordingComesBackByItselfAndTheRowsHoldGapsNotFrozenValues) {
+    // The box goes away after 1.5 s and comes back on a new terminal 4 s later.
+    SimProcess sim(dir.path(), {"--vanish-after", "1500", "--return-after", "4000"});
     ASSERT_TRUE(sim.ok());
     startProgram();
+    program->dispatcher().post([&] { w().组合框3.userSetSelectedIndex(0); });  // "0.1秒"
     click(w().启动);
     ASSERT_TRUE(processUntil([&] { return allReadingsArrived(4); }, 10000));
 
     SerialErrorCount errors(program->port());
     ASSERT_TRUE(processUntil([&] { return !program->port().isOpen(); }, 10000));
+    const int rowsWhenLost = w().通用提供者1.rowCount();
     const int errorsWhenLost = errors.count();
-    // The program goes on: the watchdog counts the silence and the alarm would sound.
-    ASSERT_TRUE(processUntil([&] { return g().silenceTicks > 2; }, 10000));
-    EXPECT_GE(textToInt(w().编辑框7.text()), 2);
+    ASSERT_TRUE(processUntil([&] { return w().title() == "Keldrin              连接断开COM3，重连中。。。"; }));
     // A closed port raises no further errors: nothing spins.
     processFor(300);
     EXPECT_LE(errors.count() - errorsWhenLost, 2);
+
+    // Back on its new terminal, and opened again without anybody choosing 连接.
+    ASSERT_TRUE(processUntil([&] { return sim.process().canReadLine(); }, 10000));
+    ASSERT_TRUE(processUntil([&] { return w().title() == "Keldrin              已连接COM3"; }, 5000));
+    EXPECT_TRUE(program->port().isOpen());
+    const int rowsWhenBack = w().通用提供者1.rowCount();
+    ASSERT_TRUE(processUntil([&] { return w().通用提供者1.rowCount() >= rowsWhenBack + 30; }, 10000));
     EXPECT_TRUE(boxes.empty());  // nothing on the link is reported
 
-    // The box is back when it prints its new terminal (the kernel may reuse the name).
-    ASSERT_TRUE(processUntil([&] { return sim.process().canReadLine(); }, 10000));
-    program->dispatcher().post([&] { w().menuItem("连接")->chosen(); });
-    ASSERT_TRUE(processUntil([&] { return w().title() == "Keldrin              已连接COM3"; }));
-    EXPECT_TRUE(program->port().isOpen());
-    for (int i = 1; i <= 8; ++i) g().channelValues[static_cast<std::size_t>(i)] = 0.0f;
+    // A row every tick throughout; the outage shows as gaps, and no reading is repeated
+    // for longer than it is current (2.4 s, 24 rows).
+    RecordStore& t = w().通用提供者1;
+    EXPECT_GE(rowsWhenBack - rowsWhenLost, 35);
+    for (int c = 2; c <= 5; ++c) {
+        int gaps = 0, run = 0, longestRun = 0;
+        std::string previous;
+        for (int r = 1; r <= t.rowCount(); ++r) {
+            const std::string cell(t.cell(r, c));
+            gaps += cell.empty() && r > rowsWhenLost ? 1 : 0;
+            run = !cell.empty() && cell == previous ? run + 1 : 1;
+            longestRun = std::max(longestRun, run);
+            previous = cell;
+        }
+        EXPECT_GE(gaps, 10) << c;
+        EXPECT_LE(longestRun, 24) << c;
+        EXPECT_NE(t.cell(t.rowCount(), c), "") << c;
+    }
+}
+
+TEST_F(EndToEnd, ATerminalThatStaysOpenButSilentIsOpenedAfreshAfterThirtySeconds) {
+    SimProcess sim(dir.path());
+    ASSERT_TRUE(sim.ok());
+    startProgram();
+    click(w().启动);
     ASSERT_TRUE(processUntil([&] { return allReadingsArrived(4); }, 10000));
-    ASSERT_TRUE(processUntil([&] { return g().silenceTicks == 0; }, 10000));
+    // Silent from now on: the title tells of the start-up connection until the port is
+    // closed and opened again, as 连接 would, 30 s after the last byte.
+    sim.toggleSilence();
+    QElapsedTimer quiet;
+    quiet.start();
+    ASSERT_TRUE(processUntil([&] { return w().title() == "Keldrin              已连接COM3"; }, 40000));
+    EXPECT_GE(quiet.elapsed(), 25000);
+    EXPECT_TRUE(program->port().isOpen());
+    sim.toggleSilence();  // the box answers again on the same terminal
+    for (int i = 1; i <= 4; ++i) g().channelValues[static_cast<std::size_t>(i)] = 0.0f;
+    ASSERT_TRUE(processUntil([&] { return allReadingsArrived(4); }, 10000));
+    EXPECT_TRUE(boxes.empty());
 }
 
 // The recording half of the crash test below, run by it as a child process: records at

@@ -138,12 +138,20 @@ TEST_F(SerialPortTest, SendGoesOutInOrderAndIsIgnoredWhileClosed) {
 
 TEST_F(SerialPortTest, VanishedDeviceClosesThePortOnceWithoutSpinningAndAReopenWorks) {
     SerialErrorCount errors(port);
+    int lost = 0;
+    port.connectLost(dispatcher, [&] {
+        EXPECT_FALSE(port.isOpen());
+        ++lost;
+    });
     ASSERT_TRUE(port.open());
     pty.closeMaster();  // the adapter is pulled
     ASSERT_TRUE(processUntil([&] { return !port.isOpen(); }));
     processFor(150);  // a hot error loop would pile up reports here
     EXPECT_GE(errors.count(), 1);
     EXPECT_LE(errors.count(), 5);
+    EXPECT_EQ(lost, 1);
+    port.close();  // a close by the program is no loss
+    port.send(Bytes{0x01});
 
     Pty replugged;
     link(7, replugged.slave);
@@ -226,3 +234,43 @@ TEST(PortNaming, NumbersAreThePortsOwnNamesOnWindows) {
 }  // namespace
 }  // namespace keldrin::test
 #endif
+
+// How a reported error is read, for both systems on either: Windows' USB-serial drivers
+// report an unplug in several ways, some of which also happen on a port that is fine.
+#include <gtest/gtest.h>
+
+#include <QSerialPort>
+
+#include "platform/qt/serial_port.h"
+
+namespace keldrin::test {
+namespace {
+
+TEST(SerialErrors, AnUnplugIsToldFromOtherFailuresOnEachSystem) {
+    using E = QSerialPort::SerialPortError;
+    using M = ErrorMeaning;
+    const struct {
+        E error;
+        M posix;
+        M windows;
+    } rows[] = {
+        {E::NoError, M::Other, M::Other},
+        {E::ResourceError, M::Gone, M::Gone},  // EIO; ERROR_DEVICE_REMOVED, ERROR_INVALID_HANDLE
+        {E::ReadError, M::Gone, M::GoneIfUnlisted},  // a hang-up on POSIX
+        {E::PermissionError, M::Other, M::GoneIfUnlisted},  // ERROR_ACCESS_DENIED after an unplug
+        {E::UnknownError, M::Other, M::GoneIfUnlisted},
+        {E::WriteError, M::Other, M::GoneIfUnlisted},
+        {E::TimeoutError, M::Other, M::Other},
+        {E::DeviceNotFoundError, M::Other, M::Other},  // a failed open, not a lost port
+        {E::OpenError, M::Other, M::Other},
+        {E::NotOpenError, M::Other, M::Other},
+        {E::UnsupportedOperationError, M::Other, M::Other},
+    };
+    for (const auto& r : rows) {
+        EXPECT_EQ(meaningOf(r.error, SerialSystem::Posix), r.posix) << r.error;
+        EXPECT_EQ(meaningOf(r.error, SerialSystem::Windows), r.windows) << r.error;
+    }
+}
+
+}  // namespace
+}  // namespace keldrin::test
