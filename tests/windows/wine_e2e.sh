@@ -3,7 +3,9 @@
 # COM3 is a pseudo-terminal (the receiver box's end is held here), the settings are
 # read from and the journal written to files with Chinese names, a table file made by
 # the Linux build is read and saved back byte for byte, and its CSV export equals the
-# Linux build's export of the same rows. Then the installer installs silently, the
+# Linux build's export of the same rows; the box's terminal goes away with its COM3
+# link and comes back on a new one, and Keldrin opens it again by itself. Then the
+# installer installs silently, the
 # installed program starts from its Start-menu shortcut, and the uninstaller removes it.
 # Usage: wine_e2e.sh APP_FOLDER FIXTURES SETUP_EXE, with WINEPREFIX a prefix set to
 # Windows 10. Prints one line per check and a closing count; exits non-zero on failure.
@@ -48,7 +50,8 @@ export DISPLAY=:$(cat "$work/display")
 
 # The receiver box's end of COM3.
 python3 "$here/box_end.py" "$work" &
-pids+=($!)
+box=$!
+pids+=($box)
 wait_for 20 'test -s "$work/pty"' || { echo "no pseudo-terminal"; exit 1; }
 ln -sfn "$(cat "$work/pty")" "$WINEPREFIX/dosdevices/com3"
 
@@ -101,6 +104,28 @@ if file_button 数据导出 export && answer_box && wait_for 10 'cmp -s "$wd/exp
   ok "数据导出 writes the same CSV bytes (GBK, CR LF) as the Linux build"
 else
   bad "数据导出: $(ls "$wd"; od -An -c "$wd/export.csv" 2>/dev/null | head -5)"
+fi
+
+# The adapter pulled: the box's end of the terminal closes and COM3 is gone. Then it
+# returns on a new terminal under the same name, and Keldrin greets it by itself.
+kill "$box"
+rm -f "$WINEPREFIX/dosdevices/com3"
+lost="Keldrin              连接断开COM3，重连中。。。"
+if wait_for 20 'test "$(xdotool getwindowname "$main")" = "$lost"'; then
+  ok "a vanished COM3 is noticed: the title says \"$lost\""
+else
+  bad "after the unplug the title is \"$(xdotool getwindowname "$main")\""
+fi
+python3 "$here/box_end.py" "$work" 2 &
+pids+=($!)
+wait_for 20 'test -s "$work/pty2"' || { echo "no second pseudo-terminal"; exit 1; }
+ln -sfn "$(cat "$work/pty2")" "$WINEPREFIX/dosdevices/com3"
+greeting2() { od -An -tx1 -N4 "$work/received2.bin" 2>/dev/null | tr -d ' \n'; }
+if wait_for 20 'test "$(greeting2)" = 5ca50000' &&
+  wait_for 10 'test "$(xdotool getwindowname "$main")" = "Keldrin              已连接COM3"'; then
+  ok "COM3 made again is opened by itself: the greeting arrives on the new terminal"
+else
+  bad "no healing: greeting \"$(greeting2)\", title \"$(xdotool getwindowname "$main")\""
 fi
 kill_keldrin
 
