@@ -171,7 +171,13 @@ void QtSerialPort::handleError(QSerialPort::SerialPortError error) {
     if (error == QSerialPort::NoError || !port_.isOpen() || closeQueued_) return;
     const ErrorMeaning meaning = meaningOf(error, kThisSystem);
     if (meaning == ErrorMeaning::Other) return;
-    if (meaning == ErrorMeaning::GoneIfUnlisted && systemListsPortNow(openPath_)) return;
+    if (meaning == ErrorMeaning::GoneIfUnlisted) {
+        // Asking the system is slow, and a port that is fine may repeat its error on
+        // every pass of the event loop: once a second at most.
+        if (!listedAsked_.hasExpired()) return;
+        listedAsked_.setRemainingTime(1000);
+        if (systemListsPortNow(openPath_)) return;
+    }
     // Closed from a queued call, never inside QSerialPort's own report, which can loop
     // on Windows; and at once, since Windows gives a returning adapter its old COM name
     // only once the old handle is closed. The device keeps reporting until then.
