@@ -20,7 +20,7 @@
 #include "platform/disk_sync.h"
 #include "platform/qt/program.h"
 #include "platform/qt_test_app.h"
-#include "records/journal.h"
+#include "store/journal.h"
 #include "support/process_memory.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <fstream>
 #include <string>
 
-#include "records/record_store.h"
+#include "store/record_store.h"
 #include "support/process_memory.h"
 
 namespace {

@@ -17,7 +17,7 @@
 #include "core/dispatcher.h"
 #include "platform/disk_files.h"
 #include "platform/qt/trend_window.h"
-#include "records/trend_summary.h"
+#include "store/trend_summary.h"
 #include "shell/mainwin.h"
 
 namespace {

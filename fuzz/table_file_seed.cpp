@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <string>
 
-#include "records/record_store.h"
-#include "records/table_file.h"
+#include "store/record_store.h"
+#include "store/table_file.h"
 
 int main() {
     constexpr std::size_t kSize = 64 * 1024;

@@ -19,8 +19,8 @@
 #include <string_view>
 #include <vector>
 
-#include "records/record_store.h"
-#include "records/table_file.h"
+#include "store/record_store.h"
+#include "store/table_file.h"
 #include "support/harness.h"
 #include "targets/targets.h"
 

@@ -11,7 +11,7 @@
 
 #include <zlib.h>
 
-#include "records/journal.h"
+#include "store/journal.h"
 #include "targets/targets.h"
 
 namespace keldrin::fuzz {

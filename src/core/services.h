@@ -190,6 +190,18 @@ public:
     virtual std::unique_ptr<JournalFile> openJournal(const std::string& name, JournalOpenError* error) = 0;
 };
 
+// GBK (code page 936), the encoding the CSV files are written in for the Chinese
+// spreadsheet programs our operators open them with.
+class Gbk {
+public:
+    virtual ~Gbk() = default;
+    // Whether this system can write GBK at all.
+    virtual bool available() = 0;
+    // Appends utf8 to out in GBK. A character GBK cannot hold becomes one "?", the same
+    // on every system, so that a file's bytes never depend on where it was written.
+    virtual void append(std::string& out, std::string_view utf8) = 0;
+};
+
 // Runs work as an event of its own once the events already waiting (input, painting,
 // ticks) have had their turn: long work is done in slices this way, so that the window
 // stays responsive.
@@ -220,6 +232,7 @@ struct Services {
     Beeper& beeper;
     Screen& screen;
     Files& files;
+    Gbk& gbk;
     Dialogs& dialogs;
     Dispatcher& dispatcher;
     Later& later;

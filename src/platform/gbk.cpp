@@ -1,4 +1,4 @@
-#include "core/gbk.h"
+#include "platform/gbk.h"
 
 #include <QString>
 
@@ -8,7 +8,7 @@
 #include <QStringEncoder>
 #endif
 
-namespace keldrin::gbk {
+namespace keldrin {
 
 namespace {
 
@@ -56,12 +56,12 @@ bool systemHasGbk() { return QStringEncoder("GBK").isValid(); }
 
 }  // namespace
 
-bool available() {
+bool SystemGbk::available() {
     static const bool has = systemHasGbk();
     return has;
 }
 
-void append(std::string& out, std::string_view utf8) {
+void SystemGbk::append(std::string& out, std::string_view utf8) {
     const QString text = QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
     const std::size_t at = out.size();
     if (encode(text, out)) return;
@@ -79,4 +79,4 @@ void append(std::string& out, std::string_view utf8) {
     }
 }
 
-}  // namespace keldrin::gbk
+}  // namespace keldrin

@@ -6,8 +6,7 @@
 #include <memory>
 
 #include "common/messages.h"
-#include "core/gbk.h"
-#include "records/record_store.h"
+#include "store/record_store.h"
 #include "recording/recording.h"
 #include "recording/unsaved_rows.h"
 
@@ -91,15 +90,15 @@ bool isAscii(std::string_view s) {
 // which covers the time stamps and readings, so only the rest is converted.
 class GbkWriter {
 public:
-    explicit GbkWriter(OutFile& out) : out_(out) { buf_.resize(kExportFlushAt + 4096); }
-    bool valid() const { return gbk::available(); }
+    GbkWriter(OutFile& out, Gbk& gbk) : out_(out), gbk_(gbk) { buf_.resize(kExportFlushAt + 4096); }
+    bool valid() const { return gbk_.available(); }
 
     void text(std::string_view s) {
         if (isAscii(s)) {
             raw(s);
         } else {
             converted_.clear();
-            gbk::append(converted_, s);
+            gbk_.append(converted_, s);
             raw(converted_);
         }
     }
@@ -163,6 +162,7 @@ private:
     }
 
     OutFile& out_;
+    Gbk& gbk_;
     std::string buf_;
     std::string converted_;
     std::size_t used_ = 0;
@@ -275,7 +275,7 @@ bool writeCsvBody(GbkWriter& csv, const std::array<std::string, 8>& headings, co
 
 }  // namespace
 
-CsvWriter::CsvWriter(OutFile& out) : w_(std::make_unique<GbkWriter>(out)) {}
+CsvWriter::CsvWriter(OutFile& out, Gbk& gbk) : w_(std::make_unique<GbkWriter>(out, gbk)) {}
 CsvWriter::~CsvWriter() = default;
 bool CsvWriter::valid() const { return w_->valid(); }
 
@@ -316,7 +316,7 @@ void 按钮6_clicked(App& a) {
         }
         return;
     }
-    GbkWriter csv(*out);
+    GbkWriter csv(*out, a.s.gbk);
     if (!csv.valid()) {
         out.reset();  // nothing was written: nothing takes the name
         showError(a, msg::kExportFailed, path, msg::kNoGbk);

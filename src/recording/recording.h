@@ -6,7 +6,7 @@
 #include <string>
 
 #include "core/services.h"
-#include "records/record_store.h"
+#include "store/record_store.h"
 #include "shell/app.h"
 
 namespace keldrin {
@@ -32,7 +32,7 @@ class GbkWriter;
 // per row, CR LF), written a row at a time through a bounded buffer.
 class CsvWriter {
 public:
-    explicit CsvWriter(OutFile& out);
+    CsvWriter(OutFile& out, Gbk& gbk);
     ~CsvWriter();
     // False when the system has no GBK converter.
     bool valid() const;

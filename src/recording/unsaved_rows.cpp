@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "common/messages.h"
-#include "records/journal.h"
-#include "records/record_store.h"
+#include "store/journal.h"
+#include "store/record_store.h"
 #include "recording/recording.h"
 
 namespace keldrin {
@@ -231,7 +231,7 @@ void startWriting(const std::shared_ptr<Rescue>& r) {
         rescueFailed(a, r->name, why);
         return;
     }
-    r->csv = std::make_unique<CsvWriter>(*r->out);
+    r->csv = std::make_unique<CsvWriter>(*r->out, r->a.s.gbk);
     if (!r->csv->valid()) {
         r->csv.reset();
         r->out.reset();

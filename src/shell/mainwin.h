@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "records/record_store.h"
+#include "store/record_store.h"
 #include "shell/controls.h"
 
 namespace keldrin {

@@ -21,7 +21,7 @@
 #include "platform/qt/program.h"
 #include "platform/qt/trend_window.h"
 #include "qt_test_app.h"
-#include "records/table_file.h"
+#include "store/table_file.h"
 
 namespace keldrin::test {
 namespace {

@@ -12,7 +12,7 @@
 
 #include "common/messages.h"
 #include "platform/disk_files.h"
-#include "records/journal.h"
+#include "store/journal.h"
 #include "recording/unsaved_rows.h"
 #include "support/full_disk.h"
 #include "support/harness.h"
@@ -74,7 +74,7 @@ TEST_F(UnsavedRows, OnlyASuccessfulSaveExportEmptyingOrReadEmptiesTheJournal) {
         {"export failing part-way",
          [](Harness& x) {
              FullDiskFiles full(x.files, 40);
-             Services s{x.port, x.boxes, x.fileDialog, x.clock, x.beeper, x.screen, full, x.dialogs, x.dispatcher, x.later};
+             Services s{x.port, x.boxes, x.fileDialog, x.clock, x.beeper, x.screen, full, x.gbk, x.dialogs, x.dispatcher, x.later};
              App exporting{x.g, x.w, s};
              x.fileDialog.answers = {std::string("part")};
              x.dispatcher.post([&] { 按钮6_clicked(exporting); });
@@ -156,7 +156,7 @@ TEST(UnsavedRowsFullDisk, AFailedWriteIsRetriedAndASaveStillEmptiesTheJournal) {
     bool diskFull = false;
     FullDiskFiles full(h.files, SIZE_MAX);
     full.journalFull = &diskFull;
-    Services services{h.port, h.boxes, h.fileDialog, h.clock, h.beeper, h.screen, full, h.dialogs, h.dispatcher, h.later};
+    Services services{h.port, h.boxes, h.fileDialog, h.clock, h.beeper, h.screen, full, h.gbk, h.dialogs, h.dispatcher, h.later};
     Program p(services);
     for (Timer* t : p.w.timers()) h.time.watch(*t);
     p.start();
@@ -306,7 +306,7 @@ TEST(UnsavedRowsAtStart, ARescueThatFailsKeepsTheJournalWhole) {
     Harness h;
     h.writeFile(kJournalName, journalWithRows(3));
     FullDiskFiles full(h.files, 0);
-    Services services{h.port, h.boxes, h.fileDialog, h.clock, h.beeper, h.screen, full, h.dialogs, h.dispatcher, h.later};
+    Services services{h.port, h.boxes, h.fileDialog, h.clock, h.beeper, h.screen, full, h.gbk, h.dialogs, h.dispatcher, h.later};
     Program p(services);
     p.start();
     h.time.advance(0);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/disk_files.h"
+#include "platform/gbk.h"
 #include "core/services.h"
 #include "program/program.h"
 
@@ -211,9 +212,10 @@ public:
     FakeScreen screen;
     QTemporaryDir dir;
     DiskFiles files{dir.path().toStdString()};
+    SystemGbk gbk;
     FakeDialogs dialogs;
     FakeLater later{time, dispatcher};
-    Services services{port, boxes, fileDialog, clock, beeper, screen, files, dialogs, dispatcher, later};
+    Services services{port, boxes, fileDialog, clock, beeper, screen, files, gbk, dialogs, dispatcher, later};
     Program program{services};
     Globals& g = program.g;
     MainWin& w = program.w;

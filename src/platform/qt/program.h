@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "platform/disk_files.h"
+#include "platform/gbk.h"
 #include "platform/qt/desktop_services.h"
 #include "platform/qt/port_dialog.h"
 #include "platform/qt/serial_port.h"
@@ -58,9 +59,10 @@ private:
     QtBeeper beeper_;
     QtScreen screen_;
     DiskFiles files_;
+    SystemGbk gbk_;
     QtDialogs dialogs_{dispatcher_};
     QtLater later_{dispatcher_};
-    Services services_{port_, boxes_, fileDialog_, clock_, beeper_, screen_, files_, dialogs_, dispatcher_, later_};
+    Services services_{port_, boxes_, fileDialog_, clock_, beeper_, screen_, files_, gbk_, dialogs_, dispatcher_, later_};
     Program program_{services_};
     QtScheduler scheduler_{dispatcher_};
     std::unique_ptr<MainWindow> window_;

@@ -8,7 +8,7 @@
 #include <QTableView>
 #include <QTimer>
 
-#include "records/record_store.h"
+#include "store/record_store.h"
 
 namespace keldrin {
 

@@ -13,7 +13,7 @@
 
 #include "core/services.h"
 #include "platform/qt/desktop_services.h"
-#include "records/trend_summary.h"
+#include "store/trend_summary.h"
 
 class QCheckBox;
 class QCPGraph;

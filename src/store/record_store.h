@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "core/services.h"
-#include "records/table_file.h"
+#include "store/table_file.h"
 
 namespace keldrin {
 

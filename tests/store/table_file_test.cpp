@@ -8,8 +8,8 @@
 
 #include "platform/disk_files.h"
 #include "support/full_disk.h"
-#include "records/record_store.h"
-#include "records/table_file.h"
+#include "store/record_store.h"
+#include "store/table_file.h"
 
 namespace keldrin {
 namespace {

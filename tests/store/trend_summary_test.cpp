@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "records/record_store.h"
-#include "records/table_file.h"
-#include "records/trend_summary.h"
+#include "store/record_store.h"
+#include "store/table_file.h"
+#include "store/trend_summary.h"
 
 namespace keldrin::trend {
 namespace {

@@ -1,4 +1,4 @@
-#include "records/journal.h"
+#include "store/journal.h"
 
 #include <zlib.h>
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "records/record_store.h"
-#include "records/table_file.h"
+#include "store/record_store.h"
+#include "store/table_file.h"
 
 namespace keldrin {
 namespace {

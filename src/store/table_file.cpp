@@ -1,12 +1,12 @@
-#include "records/table_file.h"
+#include "store/table_file.h"
 
 #include <algorithm>
 #include <bit>
 #include <climits>
 #include <cstring>
 
-#include "records/record_store.h"
-#include "records/varint.h"
+#include "store/record_store.h"
+#include "store/varint.h"
 
 namespace keldrin::tablefile {
 

@@ -18,7 +18,7 @@
 #include <utility>
 #include <vector>
 
-#include "records/record_store.h"
+#include "store/record_store.h"
 
 namespace keldrin::trend {
 

@@ -14,7 +14,7 @@
 // The records are the rows as the table file carries them: a file read whole becomes a
 // chunk of its own, its rows checked and indexed where they lie, and saving hands each
 // chunk's run of records over in one piece.
-#include "records/record_store.h"
+#include "store/record_store.h"
 
 #include <algorithm>
 #include <climits>
@@ -25,7 +25,7 @@
 #include <stdexcept>
 #include <utility>
 
-#include "records/varint.h"
+#include "store/varint.h"
 
 namespace keldrin {
 

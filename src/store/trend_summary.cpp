@@ -1,4 +1,4 @@
-#include "records/trend_summary.h"
+#include "store/trend_summary.h"
 
 #include <algorithm>
 #include <charconv>
