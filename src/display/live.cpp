@@ -42,7 +42,7 @@ void 时钟1_tick(App& a) {
     w.标签发送.setText(std::to_string(a.g.sentFrameCount) + "   发送：");
     w.标签接收.setText(std::to_string(a.g.receivedFrameCount) + "   接收：");
     const bool acquiring = a.acquiring();
-    for (int i = 1; i <= 8; ++i) {
+    for (int i = 1; i <= kChannels; ++i) {
         const auto at = static_cast<std::size_t>(i);
         showChannel(w, i, static_cast<double>(a.g.channelValues[at]));
         // A probe that stopped answering keeps its last value on screen, greyed, so the

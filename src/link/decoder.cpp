@@ -39,7 +39,7 @@ void takeMeasurement(App& a) {
     // Every row is tested: two rows set up for the same probe both show it.
     std::int64_t now = kNeverRead;
     std::string nowText;
-    for (int i = 1; i <= 8; ++i) {
+    for (int i = 1; i <= kChannels; ++i) {
         const double q = textToFloat(a.w.地址(i).text());
         if (std::fabs(static_cast<double>(m->address) - q) > 1e-7) continue;
         if (textToInt(a.w.信道(i).text()) != m->channel) continue;

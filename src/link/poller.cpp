@@ -13,10 +13,10 @@ namespace {
 
 // The first ticked channel in from..8, else in 1..8; 0 when none is ticked.
 int nextTickedChannel(MainWin& w, int from) {
-    for (int c = from; c <= 8; ++c) {
+    for (int c = from; c <= kChannels; ++c) {
         if (w.选择框(c).checked()) return c;
     }
-    for (int c = 1; c <= 8; ++c) {
+    for (int c = 1; c <= kChannels; ++c) {
         if (w.选择框(c).checked()) return c;
     }
     return 0;

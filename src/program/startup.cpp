@@ -14,7 +14,7 @@ void startUpSequence(App& a) {
     w.数据源1.bind(&w.通用提供者1);
     w.数据源1.applyStyle(0xC0C0C0, 5, true);
     w.通用提供者1.setRowCount(0);
-    w.通用提供者1.setColumnCount(9);
+    w.通用提供者1.setColumnCount(kRecordColumns);
     w.屏幕宽度.setText(std::to_string(a.s.screen.width()));
     w.屏幕高度.setText(std::to_string(a.s.screen.height()));
     loadZoom(a);

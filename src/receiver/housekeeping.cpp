@@ -38,7 +38,7 @@ void 时钟5报警_tick(App& a) {
 
 void 时钟4_tick(App& a) {
     MainWin& w = a.w;
-    for (int i = 1; i <= 8; ++i) w.表(i).setText(w.地址(i).text());
+    for (int i = 1; i <= kChannels; ++i) w.表(i).setText(w.地址(i).text());
     // Re-assigned every tick; an unchanged interval leaves the recording countdown
     // running, so long intervals still come round.
     w.时钟5.setInterval(w.组合框3.selectedValue());

@@ -9,10 +9,6 @@
 
 namespace keldrin {
 
-namespace {
-constexpr int kRecordColumns = 9;  // the time, then channels 1..8
-}
-
 void 启动_clicked(App& a) {
     a.w.启动.setText(a.w.启动.text() == "启动" ? "停止" : "启动");
     if (a.acquiring()) {
@@ -41,7 +37,7 @@ void 时钟5_tick(App& a) {
     // reading is stale gets an empty cell, a gap, never its last value again. A current
     // reading is written as its label shows it, from the reading itself: the label is
     // refreshed only every 50 ms and may still show the value from before a gap.
-    for (int i = 1; i <= 8; ++i) {
+    for (int i = 1; i <= kChannels; ++i) {
         if (!a.w.选择框(i).checked() || channelStale(a, i)) continue;
         ds.setCell(r, 1 + i, readingText(static_cast<double>(a.g.channelValues[static_cast<std::size_t>(i)])));
     }

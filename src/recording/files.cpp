@@ -117,7 +117,7 @@ public:
         char* o = out;
         bool fits = true;
         std::uint64_t high = 0;
-        for (int c = 0; c < 9; ++c) {
+        for (int c = 0; c < kRecordColumns; ++c) {
             const std::string_view cell = cells.next();
             if (cell.size() > static_cast<std::size_t>(end - o)) {
                 fits = false;
@@ -134,7 +134,7 @@ public:
             return;
         }
         cells = again;
-        for (int c = 0; c < 9; ++c) {
+        for (int c = 0; c < kRecordColumns; ++c) {
             text(cells.next());
             raw(",");
         }
@@ -256,7 +256,7 @@ void 从文件读按钮_clicked(App& a) {
 namespace {
 
 // The heading line and every row of table, as the export lays them out.
-bool writeCsvBody(GbkWriter& csv, const std::array<std::string, 8>& headings, const RecordStore* table) {
+bool writeCsvBody(GbkWriter& csv, const Headings& headings, const RecordStore* table) {
     csv.text("时间,");
     for (const std::string& h : headings) {
         csv.text(h);
@@ -279,7 +279,7 @@ CsvWriter::CsvWriter(OutFile& out, Gbk& gbk) : w_(std::make_unique<GbkWriter>(ou
 CsvWriter::~CsvWriter() = default;
 bool CsvWriter::valid() const { return w_->valid(); }
 
-void CsvWriter::heading(const std::array<std::string, 8>& headings) {
+void CsvWriter::heading(const Headings& headings) {
     w_->text("时间,");
     for (const std::string& h : headings) {
         w_->text(h);
@@ -289,7 +289,7 @@ void CsvWriter::heading(const std::array<std::string, 8>& headings) {
 }
 
 void CsvWriter::row(std::span<const std::string_view> cells) {
-    for (std::size_t c = 0; c < 9; ++c) {
+    for (std::size_t c = 0; c < static_cast<std::size_t>(kRecordColumns); ++c) {
         if (c < cells.size()) w_->text(cells[c]);
         w_->raw(",");
     }
@@ -327,8 +327,8 @@ void 按钮6_clicked(App& a) {
 
     // Headings and rows are taken now, after the box: rows recorded while it was open
     // are included. Nothing below yields to other events.
-    std::array<std::string, 8> headings;
-    for (int i = 1; i <= 8; ++i) headings[static_cast<std::size_t>(i - 1)] = a.w.表(i).text();
+    Headings headings;
+    for (int i = 1; i <= kChannels; ++i) headings[static_cast<std::size_t>(i - 1)] = a.w.表(i).text();
     bool ok = writeCsvBody(csv, headings, a.w.数据源1.store());
     FileError closeWhy;
     bool closed = ok && out->commit(&closeWhy);

@@ -5,6 +5,7 @@
 #include <span>
 #include <string>
 
+#include "common/channels.h"
 #include "core/services.h"
 #include "store/record_store.h"
 #include "shell/app.h"
@@ -36,7 +37,7 @@ public:
     ~CsvWriter();
     // False when the system has no GBK converter.
     bool valid() const;
-    void heading(const std::array<std::string, 8>& headings);
+    void heading(const Headings& headings);
     // The first nine cells; missing ones are empty.
     void row(std::span<const std::string_view> cells);
     // Hands the buffer to the file when it is full; false once a write failed.

@@ -15,7 +15,6 @@ namespace keldrin {
 
 namespace {
 
-constexpr int kJournalColumns = 9;  // the date and time, and eight readings
 // Of the journal per slice of a rescue: a few milliseconds' work, so that the window
 // answers between slices whatever the journal's size.
 constexpr std::uint64_t kSliceBytes = 256 << 10;
@@ -27,17 +26,17 @@ constexpr std::size_t kPieceBytes = 1 << 20;
 
 UnsavedRowJournal& journalOf(App& a) { return a.g.unsavedRows; }
 
-std::array<std::string, 8> currentHeadings(App& a) {
-    std::array<std::string, 8> h;
-    for (int i = 1; i <= 8; ++i) h[static_cast<std::size_t>(i - 1)] = a.w.表(i).text();
+Headings currentHeadings(App& a) {
+    Headings h;
+    for (int i = 1; i <= kChannels; ++i) h[static_cast<std::size_t>(i - 1)] = a.w.表(i).text();
     return h;
 }
 
 // Brings the headings last written up to date; true when they changed. Compared in
 // place: this runs for every recorded row.
-bool headingsChanged(App& a, std::array<std::string, 8>& written) {
+bool headingsChanged(App& a, Headings& written) {
     bool changed = false;
-    for (int i = 1; i <= 8; ++i) {
+    for (int i = 1; i <= kChannels; ++i) {
         std::string& w = written[static_cast<std::size_t>(i - 1)];
         if (w == a.w.表(i).text()) continue;
         w = a.w.表(i).text();
@@ -69,8 +68,8 @@ void startFailing(App& a) {
 }
 
 std::string rowBytes(const RecordStore& table, int r) {
-    std::array<std::string_view, kJournalColumns> cells;
-    for (int c = 1; c <= kJournalColumns; ++c) cells[static_cast<std::size_t>(c - 1)] = table.cell(r, c);
+    std::array<std::string_view, kRecordColumns> cells;
+    for (int c = 1; c <= kRecordColumns; ++c) cells[static_cast<std::size_t>(c - 1)] = table.cell(r, c);
     return journal::rowRecord(cells);
 }
 
@@ -83,7 +82,7 @@ bool rebuild(App& a) {
     FileError why;
     std::unique_ptr<OutFile> out = j.file->replacement(&why);
     if (!out) return false;
-    std::array<std::string, 8> headings = currentHeadings(a);
+    Headings headings = currentHeadings(a);
     std::string bytes = journal::header() + journal::headingsRecord(headings);
     bool ok = true;
     const int rows = table ? table->rowCount() : 0;
@@ -159,8 +158,8 @@ journal::Scanner::Source sourceOf(JournalFile& file) {
     return [&file](std::uint64_t at, char* to, std::size_t n) { return file.readPrevious(at, {to, n}); };
 }
 
-std::array<std::string, 8> headingsOf(std::string_view payload) {
-    std::array<std::string, 8> h;
+Headings headingsOf(std::string_view payload) {
+    Headings h;
     std::size_t i = 0;
     journal::Scanner::eachCell(payload, [&](std::string_view c) { h[i++] = std::string(c); });
     return h;
@@ -250,7 +249,7 @@ void rescueSlice(const std::shared_ptr<Rescue>& r) {
     if (!j.file) return;
     journal::Scanner& scan = *r->scan;
     const std::uint64_t sliceEnd = scan.offset() + kSliceBytes;
-    std::array<std::string_view, kJournalColumns> cells;
+    std::array<std::string_view, kRecordColumns> cells;
     bool flushed = true;
     while (flushed && !scan.done() && scan.offset() < sliceEnd) {
         std::optional<journal::Scanner::Item> item = scan.next();

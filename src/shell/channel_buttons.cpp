@@ -4,11 +4,11 @@
 namespace keldrin {
 
 void 按钮1_clicked(App& a) {
-    for (int i = 1; i <= 8; ++i) a.w.选择框(i).setChecked(true);
+    for (int i = 1; i <= kChannels; ++i) a.w.选择框(i).setChecked(true);
 }
 
 void 按钮2_clicked(App& a) {
-    for (int i = 1; i <= 8; ++i) a.w.选择框(i).setChecked(false);
+    for (int i = 1; i <= kChannels; ++i) a.w.选择框(i).setChecked(false);
 }
 
 void 按钮清空_clicked(App& a) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "common/channels.h"
 #include "core/journal_file.h"
 
 namespace keldrin {
@@ -14,7 +15,7 @@ namespace keldrin {
 // The journal of rows not yet saved (recording/unsaved_rows.h).
 struct UnsavedRowJournal {
     std::unique_ptr<JournalFile> file;    // none: rows are kept in memory only
-    std::array<std::string, 8> headings;  // as last written to the file
+    Headings headings;  // as last written to the file
     bool headingsWritten = false;
     // Rows 1 to savedRows of the table are saved (or were read from a file); the rest
     // are the unsaved rows the file holds.
@@ -50,18 +51,18 @@ struct Globals {
     std::int32_t silenceTicks = 0;
     std::vector<std::int32_t> receiveBuffer;  // one element per received byte, 0..255
     std::int32_t awaitingParameterReply = 0;
-    std::array<float, 9> channelValues{};  // channels 1..8; element 0 unused
+    PerChannel<float> channelValues{};  // channels 1..8; element 0 unused
     // When each channel last accepted a reading: on the steady clock, and as the local
     // time the operator is shown. A recorded cell is only as good as its age.
-    std::array<std::int64_t, 9> channelReadAt = [] {
-        std::array<std::int64_t, 9> never;
+    PerChannel<std::int64_t> channelReadAt = [] {
+        PerChannel<std::int64_t> never;
         never.fill(kNeverRead);
         return never;
     }();
-    std::array<std::string, 9> channelReadTime{};
+    PerChannel<std::string> channelReadTime{};
     // The link to each probe since acquisition last started: polls sent, frames accepted.
-    std::array<std::int64_t, 9> probePolls{};
-    std::array<std::int64_t, 9> probeFrames{};
+    PerChannel<std::int64_t> probePolls{};
+    PerChannel<std::int64_t> probeFrames{};
     std::int64_t acquisitionStartedAt = 0;  // on the steady clock
     std::int64_t sentFrameCount = 0;
     std::int64_t receivedFrameCount = 0;

@@ -129,12 +129,12 @@ MainWin::MainWin()
     channels_ = {nullptr, &信道1, &信道2, &信道3, &信道4, &信道5, &信道6, &信道7, &信道8};
     headings_ = {&表0, &表1, &表2, &表3, &表4, &表5, &表6, &表7, &表8};
 
-    for (int i = 1; i <= 8; ++i) {
+    for (int i = 1; i <= kChannels; ++i) {
         图片框(i).background = kGreen;
         CT(i).fontPixels = 19;
         选择框(i).background = kBlue;
     }
-    for (int i = 0; i <= 8; ++i) 表(i).background = kSilver;
+    for (int i = 0; i <= kChannels; ++i) 表(i).background = kSilver;
     编辑框7.background = kGrey;
     for (EditBox* e : {&编辑框1, &编辑框2, &编辑框3, &编辑框4}) e->setEnabled(false);
     按钮5.setEnabled(false);
@@ -144,13 +144,13 @@ MainWin::MainWin()
 
     // Group boxes before their children, so an adapter can create parents first.
     controls_ = {&分组框2, &分组框1};
-    for (int i = 1; i <= 8; ++i) controls_.push_back(&图片框(i));
-    for (int i = 1; i <= 8; ++i) controls_.push_back(&CT(i));
-    for (int i = 1; i <= 8; ++i) controls_.push_back(&选择框(i));
-    for (int i = 1; i <= 8; ++i) controls_.push_back(&地址(i));
-    for (int i = 1; i <= 8; ++i) controls_.push_back(&信道(i));
+    for (int i = 1; i <= kChannels; ++i) controls_.push_back(&图片框(i));
+    for (int i = 1; i <= kChannels; ++i) controls_.push_back(&CT(i));
+    for (int i = 1; i <= kChannels; ++i) controls_.push_back(&选择框(i));
+    for (int i = 1; i <= kChannels; ++i) controls_.push_back(&地址(i));
+    for (int i = 1; i <= kChannels; ++i) controls_.push_back(&信道(i));
     controls_.push_back(&数据表格);
-    for (int i = 0; i <= 8; ++i) controls_.push_back(&表(i));
+    for (int i = 0; i <= kChannels; ++i) controls_.push_back(&表(i));
     for (Control* c : std::initializer_list<Control*>{
              &清空按钮, &按钮7, &按钮8, &组合框3, &标签7, &存到文件按钮, &从文件读按钮, &按钮6,
              &标签6, &标签2, &标签3, &标签4, &标签5, &编辑框1, &编辑框2, &编辑框3, &编辑框4,

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "common/channels.h"
 #include "store/record_store.h"
 #include "shell/controls.h"
 
@@ -103,12 +104,12 @@ public:
 private:
     std::string title_;
     WindowObserver* observer_ = nullptr;
-    std::array<PictureBox*, 9> bars_{};
-    std::array<Label*, 9> values_{};
-    std::array<CheckBox*, 9> selects_{};
-    std::array<EditBox*, 9> addresses_{};
-    std::array<EditBox*, 9> channels_{};
-    std::array<EditBox*, 9> headings_{};
+    PerChannel<PictureBox*> bars_{};
+    PerChannel<Label*> values_{};
+    PerChannel<CheckBox*> selects_{};
+    PerChannel<EditBox*> addresses_{};
+    PerChannel<EditBox*> channels_{};
+    PerChannel<EditBox*> headings_{};
     std::vector<Control*> controls_;
     std::vector<Timer*> timers_;
 };

@@ -8,7 +8,7 @@ namespace keldrin {
 
 void sendToTickedProbes(App& a, std::span<std::uint8_t> frame) {
     MainWin& w = a.w;
-    for (int i = 1; i <= 8; ++i) {
+    for (int i = 1; i <= kChannels; ++i) {
         if (w.选择框(i).checked()) {
             putProbeHead(frame, textToInt(w.地址(i).text()), textToInt(w.信道(i).text()));
             a.s.port.send(frame);

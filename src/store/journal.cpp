@@ -117,8 +117,8 @@ std::optional<Record> recordAt(std::string_view file, std::size_t pos) {
     const std::uint32_t length = getU32(file, pos + 2);
     if (length > kMaxPayload || length > file.size() - pos - kFrameSize) return std::nullopt;
     const std::string_view payload = file.substr(pos + 6, length);
-    const auto cells = cellCount(payload, type == kHeadingsType ? 8 : type == kKeptType ? 1 : kMaxCells);
-    if (!cells || (type == kHeadingsType && *cells != 8)) return std::nullopt;
+    const auto cells = cellCount(payload, type == kHeadingsType ? kChannels : type == kKeptType ? 1 : kMaxCells);
+    if (!cells || (type == kHeadingsType && *cells != kChannels)) return std::nullopt;
     if (crc(file.substr(pos + 1, 5 + length)) != getU32(file, pos + 6 + length)) return std::nullopt;
     return Record{type, payload, *cells, pos + kFrameSize + length};
 }
@@ -131,9 +131,9 @@ std::string header() {
     return out;
 }
 
-std::string headingsRecord(const std::array<std::string, 8>& headings) {
-    std::array<std::string_view, 8> cells;
-    for (std::size_t i = 0; i < 8; ++i) cells[i] = headings[i];
+std::string headingsRecord(const Headings& headings) {
+    std::array<std::string_view, kChannels> cells;
+    for (std::size_t i = 0; i < cells.size(); ++i) cells[i] = headings[i];
     return record(kHeadingsType, cells);
 }
 

@@ -28,6 +28,8 @@
 #include <string_view>
 #include <vector>
 
+#include "common/channels.h"
+
 namespace keldrin::journal {
 
 inline constexpr std::string_view kMagic{"KLDJ", 4};
@@ -48,7 +50,7 @@ std::string header();
 
 // The column headings (the texts of the eight heading boxes) in force from now on.
 // Throws std::length_error past kMaxPayload.
-std::string headingsRecord(const std::array<std::string, 8>& headings);
+std::string headingsRecord(const Headings& headings);
 
 // One table row, normally the date and time and eight readings. Throws
 // std::length_error past kMaxCells cells or kMaxPayload bytes.
@@ -65,7 +67,7 @@ std::string keptRecord(std::string_view rescueFile = {});
 struct Recovered {
     // The headings in force at the last recovered row (with no rows, the last ones in
     // the file); empty where the file holds none.
-    std::array<std::string, 8> headings;
+    Headings headings;
     std::vector<std::vector<std::string>> rows;
     // Stretches of damaged bytes between records that check, each dropped.
     std::size_t damaged = 0;

@@ -22,7 +22,7 @@ MainWindow::MainWindow(MainWin& model, Dispatcher& dispatcher) : model_(model), 
     setCentralWidget(client);
 
     std::vector<QRect> headings;
-    for (int i = 0; i <= 8; ++i) {
+    for (int i = 0; i <= kChannels; ++i) {
         const EditBox& h = model_.表(i);
         headings.emplace_back(h.left(), h.top(), h.width(), h.height());
     }
