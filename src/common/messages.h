@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "common/file_names.h"
+
 namespace keldrin::msg {
 
 namespace detail {
@@ -112,22 +114,22 @@ inline std::string rescued(std::string_view path, std::size_t rows, std::size_t 
 }
 // The start of the journal was damaged: the file is kept under another name.
 inline std::string journalKeptAside(std::string_view aside) {
-    return detail::join("未保存记录文件（未保存记录.dat）的开头已损坏，原文件已改名保留为：", aside);
+    return "未保存记录文件（" + std::string(kJournalName) + "）的开头已损坏，原文件已改名保留为：" + std::string(aside);
 }
-inline constexpr std::string_view kJournalNotKeptAside =
-    "未保存记录文件（未保存记录.dat）的开头已损坏，且无法改名保留。本次的记录只保存在内存中，请及时存到文件。";
-inline constexpr std::string_view kRescueFailed =
-    "上次运行未保存的记录无法写入恢复文件，已保留在未保存记录.dat中，下次启动时再恢复。本次的记录只保存在内存中，请及时存到文件。";
+inline const std::string kJournalNotKeptAside =
+    "未保存记录文件（" + std::string(kJournalName) + "）的开头已损坏，且无法改名保留。本次的记录只保存在内存中，请及时存到文件。";
+inline const std::string kRescueFailed =
+    "上次运行未保存的记录无法写入恢复文件，已保留在" + std::string(kJournalName) + "中，下次启动时再恢复。本次的记录只保存在内存中，请及时存到文件。";
 inline constexpr std::string_view kJournalInUse =
     "另一个Keldrin正在本文件夹中记录。本程序的记录只保存在内存中，请及时存到文件。";
-inline constexpr std::string_view kJournalUnavailable =
-    "无法使用未保存记录文件（未保存记录.dat）。记录只保存在内存中，请及时存到文件。";
-inline constexpr std::string_view kJournalNotRegular =
-    "未保存记录.dat不是普通文件（可能是文件夹、管道或设备），无法用作未保存记录文件。记录只保存在内存中，请及时存到文件。";
+inline const std::string kJournalUnavailable =
+    "无法使用未保存记录文件（" + std::string(kJournalName) + "）。记录只保存在内存中，请及时存到文件。";
+inline const std::string kJournalNotRegular =
+    std::string(kJournalName) + "不是普通文件（可能是文件夹、管道或设备），无法用作未保存记录文件。记录只保存在内存中，请及时存到文件。";
 inline constexpr std::string_view kJournalWriteFailed =
     "写入未保存记录文件失败（磁盘可能已满）。在能再次写入之前，记录只保存在内存中，请及时存到文件。";
-inline constexpr std::string_view kJournalRecreated =
-    "未保存记录文件（未保存记录.dat）被删除或替换，已重新建立，表中尚未保存的记录已全部重新写入。";
+inline const std::string kJournalRecreated =
+    "未保存记录文件（" + std::string(kJournalName) + "）被删除或替换，已重新建立，表中尚未保存的记录已全部重新写入。";
 
 // Why the table could not be saved or read.
 inline constexpr std::string_view kUnbound = "数据表未绑定";

@@ -1,14 +1,13 @@
 // The grid zoom: one step per click, remembered in 缩放.txt for the next start.
 #include <string>
 
+#include "common/file_names.h"
 #include "common/textnum.h"
 #include "display/display.h"
 
 namespace keldrin {
 
 namespace {
-
-const std::string kZoomFile = "缩放.txt";
 
 void stepZoom(App& a, int step) {
     Grid& grid = a.w.数据表格;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/echo.h"
+#include "common/file_names.h"
 #include "common/textnum.h"
 #include "link/link.h"
 #include "protocol/frames.h"
@@ -73,7 +74,7 @@ void takeParameterReply(App& a) {
         w.组合框1.setSelectedIndex(b->item);
     }
     // Remembered even when the code was unknown: the file then keeps the shown rate.
-    a.s.files.writeAll("波特率.txt", w.编辑框3.text());
+    a.s.files.writeAll(kBaudFile, w.编辑框3.text());
 
     if (const AirCode* c = findAirCode(airCodeOf(p->rateByte))) {
         w.编辑框4.setText(c->text);

@@ -1,4 +1,5 @@
 #include "platform/disk_files.h"
+#include "platform/qstring_utf8.h"
 
 #include <QDir>
 #include <QFile>
@@ -22,7 +23,6 @@ namespace keldrin {
 
 namespace {
 
-QString q(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
 
 // What went wrong, as Qt reports it.
 FileError fault(const QFileDevice& f) {

@@ -125,7 +125,7 @@ std::string freeName(App& a, std::string_view stem, std::string_view ext) {
 // Only a name this program gives a rescue file, in the working folder, is taken from
 // the journal.
 bool isRescueName(std::string_view name) {
-    return name.rfind("恢复记录_", 0) == 0 && name.find_first_of("/\\:") == std::string_view::npos;
+    return name.rfind(kRescueStem, 0) == 0 && name.find_first_of("/\\:") == std::string_view::npos;
 }
 
 // A previous run's rows, rescued from the journal in two streaming passes: the first
@@ -196,7 +196,7 @@ void announce(App& a, const Rescue& r, const std::string& csvName, std::size_t r
 void finishRescue(App& a, Rescue& r, const std::string& csvName, std::size_t rows) {
     std::string aside;
     if (r.badHeader) {
-        aside = freeName(a, "未保存记录_损坏_", ".dat");
+        aside = freeName(a, kDamagedJournalStem, ".dat");
         if (!journalOf(a).file->keepAside(aside)) {
             journalOf(a).rescuing = false;
             announce(a, r, csvName, rows, {});
@@ -335,7 +335,7 @@ void openUnsavedRows(App& a) {
     // Noted in the journal before any row of this run follows and before the file can
     // appear: once it exists, no later start rescues these rows again, and the rows
     // after the note are this run's.
-    r->name = freeName(a, "恢复记录_", ".csv");
+    r->name = freeName(a, kRescueStem, ".csv");
     if (!j.file->append(journal::keptRecord(r->name)) || !j.file->syncNow()) {
         rescueFailed(a, kJournalName, FileError{FileFault::Write, {}});
         return;

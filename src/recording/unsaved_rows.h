@@ -3,11 +3,11 @@
 // replaced: every row 时钟5 appends is written to 未保存记录.dat before the tick
 // returns, so a crash, a power cut or a kill costs no recorded row. Nothing of it shows
 // while all goes well; the next start rescues what a crash left as a CSV file.
+#include "common/file_names.h"
 #include "shell/app.h"
 
 namespace keldrin {
 
-inline constexpr const char* kJournalName = "未保存记录.dat";
 
 // After the start-up sequence: opens the journal and rescues the rows a previous run
 // left in it, in slices between other events, then keeps only this run's rows there.

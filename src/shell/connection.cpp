@@ -1,6 +1,7 @@
 // The serial connection: start-up connection, reconnect, the port dialog.
 #include <string>
 
+#include "common/file_names.h"
 #include "common/messages.h"
 #include "common/textnum.h"
 #include "protocol/frames.h"
@@ -23,9 +24,9 @@ void showPortError(App& a) { a.s.boxes.show(std::string(msg::kChoosePort), Butto
 }  // namespace
 
 void startUpConnection(App& a) {
-    a.s.port.setPortNumber(readSetting(a, "端口号.txt"));
+    a.s.port.setPortNumber(readSetting(a, kPortFile));
     std::string baudText;
-    readSetting(a, "波特率.txt", &baudText);
+    readSetting(a, kBaudFile, &baudText);
     a.w.编辑框3.setText(baudText);
     a.s.port.setBaudRate(textToInt(a.w.编辑框3.text()));
     if (!a.s.port.open()) {
@@ -74,7 +75,7 @@ void PortWin_组合框1_itemChosen(App& a, PortWin& d) {
     a.w.setTitle(std::string(msg::kTitleConnectingChosenPort));
     a.s.port.close();
     if (!a.s.port.open()) showPortError(a);
-    a.s.files.writeAll("端口号.txt", d.编辑框1.text());
+    a.s.files.writeAll(kPortFile, d.编辑框1.text());
     a.w.setTitle(msg::titlePortSet(a.s.port.portNumber()));
 }
 

@@ -1,4 +1,5 @@
 #include "platform/qt/control_binder.h"
+#include "platform/qstring_utf8.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -20,7 +21,6 @@ namespace keldrin {
 
 namespace {
 
-QString q(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
 
 QRect rectOf(const Control& c) { return {c.left(), c.top(), c.width(), c.height()}; }
 

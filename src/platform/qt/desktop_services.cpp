@@ -1,4 +1,5 @@
 #include "platform/qt/desktop_services.h"
+#include "platform/qstring_utf8.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -13,10 +14,6 @@
 #include "shell/controls.h"
 
 namespace keldrin {
-
-namespace {
-QString q(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
-}  // namespace
 
 namespace {
 

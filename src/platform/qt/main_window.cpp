@@ -1,4 +1,5 @@
 #include "platform/qt/main_window.h"
+#include "platform/qstring_utf8.h"
 
 #include <QLayout>
 #include <QMenuBar>
@@ -8,10 +9,6 @@
 #include "platform/qt/record_grid.h"
 
 namespace keldrin {
-
-namespace {
-QString q(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
-}  // namespace
 
 MainWindow::MainWindow(MainWin& model, Dispatcher& dispatcher) : model_(model), dispatcher_(dispatcher) {
     setObjectName(QStringLiteral("MainWin"));

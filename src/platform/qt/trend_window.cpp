@@ -1,4 +1,5 @@
 #include "platform/qt/trend_window.h"
+#include "platform/qstring_utf8.h"
 
 #include <QBuffer>
 #include <QCheckBox>
@@ -20,7 +21,6 @@ namespace keldrin {
 
 namespace {
 
-QString q(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
 
 // Distinct and readable on white.
 const QColor kColours[trend::kLines] = {QColor(0x1f, 0x77, 0xb4), QColor(0xd6, 0x27, 0x28), QColor(0x2c, 0xa0, 0x2c),
