@@ -142,6 +142,8 @@ TEST_F(UnsavedRows, AJournalDeletedOrReplacedIsMadeAgainWithEveryUnsavedRow) {
         for (std::size_t i = 0; i < r.rows.size(); ++i) {
             EXPECT_EQ(r.rows[i][0], h.w.通用提供者1.cell(static_cast<int>(i) + 1, 1));
         }
+        // Made again with its headings, or a rescue of it would lose the columns' names.
+        for (int i = 1; i <= 8; ++i) EXPECT_EQ(r.headings[static_cast<std::size_t>(i - 1)], h.w.表(i).text()) << i;
     }
     ASSERT_EQ(h.boxes.shown.size(), 1u);
     EXPECT_EQ(h.boxes.shown[0].text, msg::kJournalRecreated);
