@@ -17,7 +17,7 @@
 #include <fstream>
 #include <memory>
 
-#include "platform/disk_sync.h"
+#include "platform/system_files.h"
 #include "platform/qt/program.h"
 #include "platform/qt_test_app.h"
 #include "store/journal.h"
@@ -48,7 +48,7 @@ bool writeJournal(const QString& path, std::int64_t rows) {
     if (f.write(bytes.data(), static_cast<qint64>(bytes.size())) != static_cast<qint64>(bytes.size())) return false;
     // On the disk, as the killed run's own syncs had left it: the start is not charged
     // with writing back what this bench just wrote.
-    return f.flush() && keldrin::disk::syncData(f);
+    return f.flush() && keldrin::SystemFiles::system().syncData(f);
 }
 
 void resetPeak() { std::ofstream("/proc/self/clear_refs") << "5"; }

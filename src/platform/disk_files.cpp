@@ -9,20 +9,11 @@
 #include <algorithm>
 
 #include "platform/disk_journal.h"
-#include "platform/disk_sync.h"
 
-#ifdef Q_OS_UNIX
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#endif
 
 namespace keldrin {
 
 namespace {
-
 
 // What went wrong, as Qt reports it.
 FileError fault(const QFileDevice& f) {
@@ -45,7 +36,7 @@ bool refuse(FileError* error, FileFault why) {
 
 class AtomicOut : public OutFile {
 public:
-    explicit AtomicOut(const QString& path) : path_(path), file_(path) {}
+    AtomicOut(SystemFiles& sys, const QString& path) : sys_(sys), path_(path), file_(path) {}
     bool open(FileError* error) {
         if (file_.open(QIODevice::WriteOnly)) return true;
         if (error) *error = fault(file_);
@@ -58,7 +49,7 @@ public:
     bool commit(FileError* error) override {
         // On the disk before it takes the name, and the name on the disk before this
         // returns: the caller may then empty the journal of what this file holds.
-        if (!disk::syncData(file_)) {
+        if (!sys_.syncData(file_)) {
             if (error) *error = {FileFault::Write, {}};
             file_.cancelWriting();  // the temporary file goes with file_
             return false;
@@ -67,11 +58,12 @@ public:
             if (error) *error = fault(file_);
             return false;
         }
-        disk::syncFolderOf(path_);
+        sys_.syncFolderOf(path_);
         return true;
     }
 
 private:
+    SystemFiles& sys_;
     QString path_;
     QSaveFile file_;
 };
@@ -80,7 +72,7 @@ private:
 // complete and on the disk: a kill or a full disk never leaves part of a file under it.
 class NewOut : public OutFile {
 public:
-    explicit NewOut(const QString& path) : path_(path) {}
+    NewOut(SystemFiles& sys, const QString& path) : sys_(sys), path_(path) {}
     ~NewOut() override {
         if (committed_ || file_.fileName().isEmpty()) return;
         file_.close();
@@ -109,76 +101,29 @@ public:
                static_cast<qint64>(bytes.size());
     }
     bool commit(FileError* error) override {
-        if (!disk::syncData(file_)) {
+        if (!sys_.syncData(file_)) {
             if (error) *error = {FileFault::Write, file_.errorString().toStdString()};
             return false;
         }
         file_.close();
-        if (!disk::renameNoReplace(file_.fileName(), path_)) {
+        if (!sys_.renameNoReplace(file_.fileName(), path_)) {
             if (error) *error = QFileInfo::exists(path_) ? FileError{FileFault::Exists, {}} : FileError{FileFault::Rename, {}};
             return false;  // the file beside goes with this object
         }
         committed_ = true;
         // Should this fail, the file is whole under its name all the same; only a power
         // cut in the next moments could take the name back.
-        disk::syncFolderOf(path_);
+        sys_.syncFolderOf(path_);
         return true;
     }
 
 private:
+    SystemFiles& sys_;
     QString path_;
     QFile file_;
     bool committed_ = false;
 };
 
-#ifdef Q_OS_UNIX
-bool refuseType(FileError* error, mode_t mode) {
-    if (S_ISDIR(mode)) return refuse(error, FileFault::Directory);
-    if (S_ISFIFO(mode)) return refuse(error, FileFault::Fifo);
-    if (S_ISCHR(mode) || S_ISBLK(mode)) return refuse(error, FileFault::Device);
-    return refuse(error, FileFault::NotRegular);
-}
-#endif
-
-// Opens path for reading when it is a regular file. The type is looked at before the
-// open, because opening is itself the harm: a FIFO waits for a writer, a serial device
-// changes its modem lines. What was opened is looked at again, and opened without
-// waiting, in case the name was replaced in between. False with nothing in *error when
-// the file is missing or cannot be opened.
-bool openRegular(QFile& f, const QString& path, FileError* error) {
-#ifdef Q_OS_UNIX
-    const QByteArray native = QFile::encodeName(path);
-    struct stat st {};
-    if (::stat(native.constData(), &st) != 0) return false;
-    if (!S_ISREG(st.st_mode)) return refuseType(error, st.st_mode);
-    int fd;
-    do {
-        fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) return false;
-    if (::fstat(fd, &st) != 0) {
-        ::close(fd);
-        return false;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return refuseType(error, st.st_mode);
-    }
-    if (int flags = ::fcntl(fd, F_GETFL); flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-    if (!f.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
-        return false;
-    }
-    return true;
-#else
-    const QFileInfo info(path);
-    if (!info.exists()) return false;
-    if (info.isDir()) return refuse(error, FileFault::Directory);
-    if (!info.isFile()) return refuse(error, FileFault::NotRegular);
-    f.setFileName(path);
-    return f.open(QIODevice::ReadOnly);
-#endif
-}
 
 }  // namespace
 
@@ -189,7 +134,7 @@ std::string DiskFiles::path(const std::string& name) const {
 
 std::optional<std::string> DiskFiles::readAll(const std::string& name, std::uint64_t maxBytes, FileError* error) {
     QFile f;
-    if (!openRegular(f, q(path(name)), error)) return std::nullopt;
+    if (!sys_.openRegular(f, q(path(name)), error)) return std::nullopt;
     const qint64 size = f.size();
     if (static_cast<std::uint64_t>(std::max<qint64>(size, 0)) > maxBytes) {
         refuse(error, FileFault::TooLarge);
@@ -228,7 +173,7 @@ std::optional<std::string> DiskFiles::readAll(const std::string& name, std::uint
 std::optional<std::string> DiskFiles::readPrefix(const std::string& name, std::size_t maxBytes, FileError* error,
                                                  std::uint64_t* size) {
     QFile f;
-    if (!openRegular(f, q(path(name)), error)) return std::nullopt;
+    if (!sys_.openRegular(f, q(path(name)), error)) return std::nullopt;
     if (size) *size = static_cast<std::uint64_t>(std::max<qint64>(f.size(), 0));
     std::string data;
     for (char buf[4096]; data.size() < maxBytes;) {
@@ -255,19 +200,19 @@ bool DiskFiles::writeAll(const std::string& name, std::string_view bytes) {
 bool DiskFiles::exists(const std::string& name) { return QFileInfo::exists(q(path(name))); }
 
 std::unique_ptr<OutFile> DiskFiles::createAtomic(const std::string& name, FileError* error) {
-    auto out = std::make_unique<AtomicOut>(q(path(name)));
+    auto out = std::make_unique<AtomicOut>(sys_, q(path(name)));
     if (!out->open(error)) return nullptr;
     return out;
 }
 
 std::unique_ptr<OutFile> DiskFiles::createNew(const std::string& name, FileError* error) {
-    auto out = std::make_unique<NewOut>(q(path(name)));
+    auto out = std::make_unique<NewOut>(sys_, q(path(name)));
     if (!out->open(error)) return nullptr;
     return out;
 }
 
 std::unique_ptr<JournalFile> DiskFiles::openJournal(const std::string& name, JournalOpenError* error) {
-    return DiskJournal::open(q(path(name)), error);
+    return DiskJournal::open(q(path(name)), error, sys_);
 }
 
 }  // namespace keldrin

@@ -4,13 +4,16 @@
 #include <string>
 
 #include "core/services.h"
+#include "platform/system_files.h"
 
 namespace keldrin {
 
 class DiskFiles : public Files {
 public:
     // base: the folder names are resolved against; empty means the working directory.
-    explicit DiskFiles(std::string base = {}) : base_(std::move(base)) {}
+    // Every call of the system's file interface goes through sys.
+    explicit DiskFiles(std::string base = {}, SystemFiles& sys = SystemFiles::system())
+        : base_(std::move(base)), sys_(sys) {}
 
     std::optional<std::string> readAll(const std::string& name, std::uint64_t maxBytes = UINT64_MAX,
                                        FileError* error = nullptr) override;
@@ -27,6 +30,7 @@ public:
 
 private:
     std::string base_;
+    SystemFiles& sys_;
 };
 
 }  // namespace keldrin

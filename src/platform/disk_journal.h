@@ -12,20 +12,18 @@
 #include <thread>
 
 #include "core/journal_file.h"
+#include "platform/system_files.h"
 
 namespace keldrin {
 
 class DiskJournal : public JournalFile {
 public:
-#ifdef _WIN32
-    using Handle = void*;
-#else
-    using Handle = int;
-#endif
+    using Handle = SystemFiles::Handle;
     // Opens path (creating it) when it is a regular file, and locks it. nullptr with
     // the reason when another program holds it, it is not a regular file or it cannot
-    // be opened.
-    static std::unique_ptr<DiskJournal> open(const QString& path, JournalOpenError* error);
+    // be opened. Every call it makes of the system goes through sys.
+    static std::unique_ptr<DiskJournal> open(const QString& path, JournalOpenError* error,
+                                             SystemFiles& sys = SystemFiles::system());
     ~DiskJournal() override;
     DiskJournal(const DiskJournal&) = delete;
     DiskJournal& operator=(const DiskJournal&) = delete;
@@ -45,7 +43,7 @@ public:
 
 private:
     class Replacement;
-    DiskJournal(const QString& path, Handle h, std::uint64_t size);
+    DiskJournal(SystemFiles& sys, const QString& path, Handle h, std::uint64_t size);
     void syncLoop();
     // Makes h the journal's file; the old one is closed (and its lock released) once
     // the worker thread is not syncing it.
@@ -53,6 +51,7 @@ private:
     // Whether a program other than this one holds the file at the journal's name.
     bool heldByAnother();
 
+    SystemFiles& sys_;
     QString path_;
     Handle handle_;
     std::uint64_t previousSize_;
