@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <algorithm>
 
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>
@@ -16,6 +17,7 @@
 #include "recording/unsaved_rows.h"
 #include "support/full_disk.h"
 #include "support/harness.h"
+#include "support/watched_files.h"
 
 namespace keldrin::test {
 namespace {
@@ -300,6 +302,48 @@ TEST(UnsavedRowsAtStart, EveryJournalFoundIsRescuedOnceOrRefusedWithoutWaiting) 
             EXPECT_TRUE(left.rows.empty());
         }
     }
+}
+
+// What reaches the disk, in order: the note naming the rescue file is synced before the
+// file takes its name, and the journal made again afterwards is synced before it takes
+// the journal's name. A power cut between any two steps leaves the rows in the journal
+// or in the rescue file, once.
+TEST(UnsavedRowsAtStart, EachStepOfARescueIsOnTheDiskBeforeTheNextTakesAName) {
+    Harness h;
+    h.writeFile(kJournalName, journalWithRows(3));
+    WatchedFiles watched;
+    DiskFiles files(h.dir.path().toStdString(), watched);
+    Services services{h.port, h.boxes, h.fileDialog, h.clock, h.beeper, h.screen, files, h.gbk, h.dialogs, h.dispatcher, h.later};
+    Program p(services);
+    p.start();
+    h.time.advance(0);
+    ASSERT_TRUE(h.files.exists(kRescueCsv));
+    const std::vector<std::string> calls = watched.calls();
+    const auto index = [&](auto matches, std::ptrdiff_t from = 0) {
+        const auto it = std::find_if(calls.begin() + from, calls.end(), matches);
+        return it == calls.end() ? static_cast<std::ptrdiff_t>(-1) : it - calls.begin();
+    };
+    const auto is = [](std::string call) { return [call](const std::string& c) { return c == call; }; };
+    const std::string journal = kJournalName, fresh = journal + ".new";
+
+    const auto noted = index(is("write " + journal));
+    const auto named = index([](const std::string& c) { return c.starts_with("rename-new ") && c.ends_with(kRescueCsv); });
+    ASSERT_GE(noted, 0);
+    ASSERT_GT(named, noted);
+    const auto noteSynced = index(is("sync " + journal), noted);
+    EXPECT_GT(noteSynced, noted);
+    EXPECT_LT(noteSynced, named) << "the rescue file was named before the note naming it was on the disk";
+
+    const auto replaced = index(is("rename " + fresh + " " + journal), named);
+    ASSERT_GT(replaced, named);
+    std::ptrdiff_t lastWrite = -1;
+    for (auto i = named; i < replaced; ++i) {
+        if (calls[static_cast<std::size_t>(i)] == "write " + fresh) lastWrite = i;
+    }
+    ASSERT_GE(lastWrite, 0);
+    const auto freshSynced = index(is("sync " + fresh), lastWrite);
+    EXPECT_GT(freshSynced, lastWrite);
+    EXPECT_LT(freshSynced, replaced) << "the journal made again took its name before it was on the disk";
 }
 
 // A rescue that cannot be written leaves the journal as it was, for the next start,
