@@ -34,45 +34,66 @@ bool refuse(FileError* error, FileFault why) {
     return false;
 }
 
-class AtomicOut : public OutFile {
+// The one way a written file reaches its name: written beside it, brought to the disk,
+// then given the name, and the name brought to the disk before commit() returns, so
+// that the caller may then forget what the file holds (the journal's rows).
+class CommittedOut : public OutFile {
 public:
-    AtomicOut(SystemFiles& sys, const QString& path) : sys_(sys), path_(path), file_(path) {}
+    bool write(std::string_view bytes) override {
+        return file().write(bytes.data(), static_cast<qint64>(bytes.size())) == static_cast<qint64>(bytes.size());
+    }
+    bool commit(FileError* error) override {
+        if (!sys_.syncData(file())) {
+            if (error) *error = {FileFault::Write, syncFailure()};
+            abandon();
+            return false;
+        }
+        if (!takeName(error)) return false;
+        // Should this fail, the file is whole under its name all the same; only a power
+        // cut in the next moments could take the name back.
+        sys_.syncFolderOf(path_);
+        return true;
+    }
+
+protected:
+    CommittedOut(SystemFiles& sys, const QString& path) : sys_(sys), path_(path) {}
+    virtual QFileDevice& file() = 0;
+    // What the system said when the data would not reach the disk.
+    virtual std::string syncFailure() { return {}; }
+    virtual void abandon() {}
+    // Gives the synced file its name; false with the reason when that failed.
+    virtual bool takeName(FileError* error) = 0;
+
+    SystemFiles& sys_;
+    const QString path_;
+};
+
+// Replaces a file whole: QSaveFile writes beside it and renames over it.
+class AtomicOut : public CommittedOut {
+public:
+    AtomicOut(SystemFiles& sys, const QString& path) : CommittedOut(sys, path), file_(path) {}
     bool open(FileError* error) {
         if (file_.open(QIODevice::WriteOnly)) return true;
         if (error) *error = fault(file_);
         return false;
     }
-    bool write(std::string_view bytes) override {
-        return file_.write(bytes.data(), static_cast<qint64>(bytes.size())) ==
-               static_cast<qint64>(bytes.size());
-    }
-    bool commit(FileError* error) override {
-        // On the disk before it takes the name, and the name on the disk before this
-        // returns: the caller may then empty the journal of what this file holds.
-        if (!sys_.syncData(file_)) {
-            if (error) *error = {FileFault::Write, {}};
-            file_.cancelWriting();  // the temporary file goes with file_
-            return false;
-        }
-        if (!file_.commit()) {  // renames over the target
-            if (error) *error = fault(file_);
-            return false;
-        }
-        sys_.syncFolderOf(path_);
-        return true;
-    }
 
 private:
-    SystemFiles& sys_;
-    QString path_;
+    QFileDevice& file() override { return file_; }
+    void abandon() override { file_.cancelWriting(); }  // the temporary file goes with file_
+    bool takeName(FileError* error) override {
+        if (file_.commit()) return true;  // renames over the target
+        if (error) *error = fault(file_);
+        return false;
+    }
     QSaveFile file_;
 };
 
-// Written under a temporary name beside the file, which takes its name only when it is
-// complete and on the disk: a kill or a full disk never leaves part of a file under it.
-class NewOut : public OutFile {
+// A new file: written under a temporary name beside it, and never over a file that
+// appeared meanwhile; a kill or a full disk never leaves part of a file under its name.
+class NewOut : public CommittedOut {
 public:
-    NewOut(SystemFiles& sys, const QString& path) : sys_(sys), path_(path) {}
+    NewOut(SystemFiles& sys, const QString& path) : CommittedOut(sys, path) {}
     ~NewOut() override {
         if (committed_ || file_.fileName().isEmpty()) return;
         file_.close();
@@ -96,34 +117,22 @@ public:
         file_.setFileName(QString());
         return false;
     }
-    bool write(std::string_view bytes) override {
-        return file_.write(bytes.data(), static_cast<qint64>(bytes.size())) ==
-               static_cast<qint64>(bytes.size());
-    }
-    bool commit(FileError* error) override {
-        if (!sys_.syncData(file_)) {
-            if (error) *error = {FileFault::Write, file_.errorString().toStdString()};
-            return false;
-        }
+
+private:
+    QFileDevice& file() override { return file_; }
+    std::string syncFailure() override { return file_.errorString().toStdString(); }
+    bool takeName(FileError* error) override {
         file_.close();
         if (!sys_.renameNoReplace(file_.fileName(), path_)) {
             if (error) *error = QFileInfo::exists(path_) ? FileError{FileFault::Exists, {}} : FileError{FileFault::Rename, {}};
             return false;  // the file beside goes with this object
         }
         committed_ = true;
-        // Should this fail, the file is whole under its name all the same; only a power
-        // cut in the next moments could take the name back.
-        sys_.syncFolderOf(path_);
         return true;
     }
-
-private:
-    SystemFiles& sys_;
-    QString path_;
     QFile file_;
     bool committed_ = false;
 };
-
 
 }  // namespace
 
