@@ -8,6 +8,7 @@
 
 #include "common/file_names.h"
 #include "common/messages.h"
+#include "common/texts.h"
 #include "recording/journal_steps.h"
 #include "recording/recording.h"
 #include "recording/unsaved_rows.h"
@@ -24,11 +25,7 @@ constexpr std::uint64_t kSliceBytes = 256 << 10;
 
 // "恢复记录_yyyyMMdd_HHmmss.csv" from the clock's "yyyy-MM-dd HH:mm:ss.zzz".
 std::string stampedName(App& a, std::string_view stem, std::string_view ext, int attempt) {
-    std::string digits;
-    for (char c : a.s.clock.nowText().substr(0, 19)) {
-        if (c >= '0' && c <= '9') digits += c;
-    }
-    std::string name = std::string(stem) + digits.substr(0, 8) + "_" + digits.substr(8);
+    std::string name = std::string(stem) + fileStamp(a.s.clock.nowText());
     if (attempt > 0) name += "_" + std::to_string(attempt);
     return name + std::string(ext);
 }

@@ -5,94 +5,12 @@
 #include <climits>
 #include <cmath>
 
+#include "common/textnum.h"
+#include "common/texts.h"
+
 namespace keldrin::trend {
 
 namespace {
-
-bool digits(std::string_view s, std::size_t at, std::size_t n, int& out) {
-    int v = 0;
-    for (std::size_t i = at; i < at + n; ++i) {
-        const char c = s[i];
-        if (c < '0' || c > '9') return false;
-        v = v * 10 + (c - '0');
-    }
-    out = v;
-    return true;
-}
-
-// Days from 1970-01-01 to y-m-d of the proleptic Gregorian calendar.
-std::int64_t daysFromCivil(std::int64_t y, int m, int d) {
-    y -= m <= 2;
-    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const auto yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * static_cast<unsigned>(m + (m > 2 ? -3 : 9)) + 2) / 5 + static_cast<unsigned>(d) - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
-}
-
-bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
-// parseValue's work, its answer in v: a hot loop's caller gets it in a register this way,
-// where an optional goes through memory and stalls it.
-bool valueOf(std::string_view s, float& v) {
-    // The readings' own form first ("-12.345"): up to nine digits with an optional sign
-    // and point, exact as a fraction of two doubles. Anything else goes the long way.
-    if (!s.empty() && s.size() <= 11) {
-        const char* p = s.data();
-        const char* const end = p + s.size();
-        const bool negative = *p == '-';
-        p += negative;
-        auto digit = [&] { return p != end && static_cast<unsigned char>(*p - '0') < 10; };
-        std::uint32_t m = 0;
-        const char* const whole = p;
-        while (digit()) m = m * 10 + static_cast<std::uint32_t>(*p++ - '0');
-        std::ptrdiff_t count = p - whole, decimals = 0;
-        if (p != end && *p == '.') {
-            const char* const fraction = ++p;
-            while (digit()) m = m * 10 + static_cast<std::uint32_t>(*p++ - '0');
-            decimals = p - fraction;
-            count += decimals;
-        }
-        if (p == end && count > 0 && count <= 9) {
-            static constexpr double kPow10[] = {1, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9};
-            const double d = static_cast<double>(m) / kPow10[decimals];
-            v = static_cast<float>(negative ? -d : d);
-            return true;
-        }
-    }
-    while (!s.empty() && isSpace(s.front())) s.remove_prefix(1);
-    while (!s.empty() && isSpace(s.back())) s.remove_suffix(1);
-    if (s.size() > 1 && s[0] == '+' && s[1] != '-') s.remove_prefix(1);
-    if (s.empty()) return false;
-    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v, std::chars_format::general);
-    return ec == std::errc() && end == s.data() + s.size() && std::isfinite(v);
-}
-
-// The days of the date "yyyy-MM-dd " at the front of a time.
-std::optional<std::int64_t> parseDate(std::string_view s) {
-    int y, mo, d;
-    if (s.size() < 11 || s[4] != '-' || s[7] != '-' || s[10] != ' ' || !digits(s, 0, 4, y) || !digits(s, 5, 2, mo) ||
-        !digits(s, 8, 2, d) || mo < 1 || mo > 12 || d < 1 || d > 31) {
-        return std::nullopt;
-    }
-    return daysFromCivil(y, mo, d);
-}
-
-// The milliseconds of the "HH:mm:ss" (".z", ".zz" or ".zzz" optional) after the date.
-std::optional<std::int64_t> parseTimeOfDay(std::string_view s) {
-    int h, mi, sec, ms = 0;
-    if (s.size() < 19 || s.size() > 23 || s[13] != ':' || s[16] != ':' || !digits(s, 11, 2, h) ||
-        !digits(s, 14, 2, mi) || !digits(s, 17, 2, sec)) {
-        return std::nullopt;
-    }
-    if (s.size() > 19) {
-        const std::size_t n = s.size() - 20;
-        if (s[19] != '.' || n == 0 || !digits(s, 20, n, ms)) return std::nullopt;
-        for (std::size_t i = n; i < 3; ++i) ms *= 10;
-    }
-    if (h > 23 || mi > 59 || sec > 60) return std::nullopt;
-    return (h * 60 + mi) * 60000 + sec * 1000 + ms;
-}
 
 // One row: its time, and per line its value or a gap (bit i of has set for a value).
 struct Row {
@@ -109,19 +27,19 @@ public:
         const std::string_view t = cells.next();
         if (t.size() < 19 || t.size() > 23) return false;
         if (!dated_ || t.compare(0, kDateSize, std::string_view(date_, kDateSize)) != 0) {
-            const std::optional<std::int64_t> days = parseDate(t);
+            const std::optional<std::int64_t> days = dateDays(t);
             if (!days) return false;
             t.copy(date_, kDateSize);
             dated_ = true;
             dateMs_ = *days * 86400000;
         }
-        const std::optional<std::int64_t> inDay = parseTimeOfDay(t);
+        const std::optional<std::int64_t> inDay = timeOfDayMs(t);
         if (!inDay) return false;
         row.time = dateMs_ + *inDay;
         row.has = 0;
         for (int i = 0; i < kLines; ++i) {
             if (cells.size() == 0) break;  // the rest are empty
-            if (valueOf(cells.next(), row.value[i])) row.has |= 1u << i;
+            if (cellNumber(cells.next(), row.value[i])) row.has |= 1u << i;
         }
         return true;
     }
@@ -142,16 +60,11 @@ void addRow(const Row& row, Span* spans) {
 
 }  // namespace
 
-std::optional<std::int64_t> parseTime(std::string_view s) {
-    const std::optional<std::int64_t> days = parseDate(s);
-    const std::optional<std::int64_t> inDay = parseTimeOfDay(s);
-    if (!days || !inDay) return std::nullopt;
-    return *days * 86400000 + *inDay;
-}
+std::optional<std::int64_t> parseTime(std::string_view s) { return dateTimeMs(s); }
 
 std::optional<float> parseValue(std::string_view s) {
     float v = 0;
-    if (!valueOf(s, v)) return std::nullopt;
+    if (!cellNumber(s, v)) return std::nullopt;
     return v;
 }
 

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <QDateTime>
+#include <QTimeZone>
+
 #include <cmath>
 #include <limits>
 #include <string>
@@ -80,6 +83,30 @@ TEST(ModbusCrc, MatchesTheFixedCrcsOfTheRequests) {
     EXPECT_EQ(modbusCrc16(zero), 0x00AC);
     std::vector<std::uint8_t> check = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
     EXPECT_EQ(modbusCrc16(check), 0x4B37);  // the CRC-16/MODBUS check value
+}
+
+// The date and time are read by the same form they are written in: a text Qt writes in
+// kDateTimeFormat reads back as the same instant, to the millisecond.
+TEST(DateTimeText, ReadsBackWhatTheFormatWrites) {
+    const std::int64_t instants[] = {0,
+                                     86399999,
+                                     951782400000,      // 2000-02-29, a leap day of a century
+                                     946684799999,      // 1999-12-31 23:59:59.999
+                                     1709164800123,     // 2024-02-29 00:00:00.123
+                                     1796724000000,     // 2026-12-08 10:00:00
+                                     4102444799999};    // 2099-12-31 23:59:59.999
+    for (const std::int64_t ms : instants) {
+        const QDateTime t = QDateTime::fromMSecsSinceEpoch(ms, QTimeZone::utc());
+        const std::string text = t.toString(QString::fromLatin1(kDateTimeFormat)).toStdString();
+        EXPECT_EQ(dateTimeMs(text), ms) << text;
+        EXPECT_EQ(timeOfDay(text), text.substr(11)) << text;
+        EXPECT_EQ(fileStamp(text), t.toString(QStringLiteral("yyyyMMdd_HHmmss")).toStdString()) << text;
+    }
+    for (const char* bad : {"", "2026-12-08", "2026-13-08 10:00:00", "2026-12-08T10:00:00", "2026-12-08 24:00:00",
+                            "2026-12-08 10:00:00.", "2026-12-08 10:00:00.1234", "２０２６-12-08 10:00:00"}) {
+        EXPECT_FALSE(dateTimeMs(bad).has_value()) << bad;
+    }
+    EXPECT_EQ(dateTimeMs("2026-12-08 10:00:00.5"), dateTimeMs("2026-12-08 10:00:00.500"));
 }
 
 TEST(ReadingText, ThreeDecimalsAndNoNegativeZero) {
