@@ -139,6 +139,19 @@ TEST_F(WindowTest, ModelChangesReachTheWidgetsAndOperatorInputReachesTheModel) {
     EXPECT_EQ(widget<QLineEdit>("编辑框发送")->text(), QStringLiteral("0 0 0 3 "));
     w.CT2.setText("12.345");
     EXPECT_EQ(widget<QLabel>("CT2")->text(), QStringLiteral("12.345"));
+    // A stale reading: its text and its bar grey, its tip read by assistive tools too.
+    const QColor green = widget<QFrame>("图片框2")->palette().color(QPalette::Window);
+    w.CT2.setStale(true);
+    w.图片框2.setStale(true);
+    w.CT2.setToolTip("最后读数 10:00:01.234");
+    EXPECT_EQ(widget<QLabel>("CT2")->foregroundRole(), QPalette::PlaceholderText);
+    EXPECT_NE(widget<QFrame>("图片框2")->palette().color(QPalette::Window), green);
+    EXPECT_EQ(widget<QLabel>("CT2")->toolTip(), QStringLiteral("最后读数 10:00:01.234"));
+    EXPECT_EQ(widget<QLabel>("CT2")->accessibleDescription(), QStringLiteral("最后读数 10:00:01.234"));
+    w.CT2.setStale(false);
+    w.图片框2.setStale(false);
+    EXPECT_EQ(widget<QLabel>("CT2")->foregroundRole(), QPalette::WindowText);
+    EXPECT_EQ(widget<QFrame>("图片框2")->palette().color(QPalette::Window), green);
     w.图片框2.setTop(100);
     w.图片框2.setHeight(20);
     EXPECT_EQ(widget<QFrame>("图片框2")->geometry(), QRect(142, 100, 120, 20));
