@@ -15,7 +15,7 @@
 #include <memory>
 
 #include "e2e/sim_process.h"
-#include "platform/qt/program.h"
+#include "platform/qt/qt_program.h"
 
 namespace {
 

@@ -18,7 +18,7 @@
 #include <memory>
 
 #include "platform/system_files.h"
-#include "platform/qt/program.h"
+#include "platform/qt/qt_program.h"
 #include "platform/qt_test_app.h"
 #include "store/journal.h"
 #include "support/process_memory.h"

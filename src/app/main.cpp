@@ -6,7 +6,7 @@
 #include <clocale>
 #include <cstdio>
 
-#include "platform/qt/program.h"
+#include "platform/qt/qt_program.h"
 
 namespace {
 

@@ -22,7 +22,7 @@
 #include <unistd.h>
 
 #include "../platform/qt_test_app.h"
-#include "platform/qt/program.h"
+#include "platform/qt/qt_program.h"
 #include "common/textnum.h"
 #include "program/program.h"
 #include "sim_process.h"

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/qt/program.h"
+#include "platform/qt/qt_program.h"
 
 namespace keldrin::test {
 

@@ -18,7 +18,7 @@
 #include <qcustomplot.h>
 
 #include "platform/qt/main_window.h"
-#include "platform/qt/program.h"
+#include "platform/qt/qt_program.h"
 #include "platform/qt/trend_window.h"
 #include "qt_test_app.h"
 #include "store/table_file.h"

@@ -25,7 +25,7 @@
 #include "common/echo.h"
 #include "platform/qt/control_binder.h"
 #include "platform/qt/main_window.h"
-#include "platform/qt/program.h"
+#include "platform/qt/qt_program.h"
 #include "platform/qt/record_grid.h"
 #include "qt_test_app.h"
 

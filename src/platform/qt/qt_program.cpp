@@ -1,4 +1,4 @@
-#include "platform/qt/program.h"
+#include "platform/qt/qt_program.h"
 
 #include <QApplication>
 #include <QDir>
