@@ -5,8 +5,8 @@
 # below the menu bar, 20 pixels high with the windowsvista style and Debian's
 # fonts-wqy-microhei under Wine (measured on a screenshot).
 
-# Places of the file buttons in the client area below the menu bar (their centres).
-declare -A button_at=([存到文件]="1031 492" [从文件读]="1031 524" [数据导出]="1031 556")
+# Places of buttons in the client area below the menu bar (their centres).
+declare -A button_at=([存到文件]="1031 492" [从文件读]="1031 524" [数据导出]="1031 556" [启动]="577 625")
 window_left=50
 window_top=50
 menu_height=20

@@ -106,13 +106,19 @@ else
   bad "数据导出: $(ls "$wd"; od -An -c "$wd/export.csv" 2>/dev/null | head -5)"
 fi
 
-# The adapter pulled: the box's end of the terminal closes and COM3 is gone. Then it
-# returns on a new terminal under the same name, and Keldrin greets it by itself.
+# The adapter pulled while acquiring: the box's end of the terminal closes and COM3 is
+# gone. Wine reports nothing for a vanished terminal, so it is the quiet link (30 s
+# without a byte) that finds the port will not open again. Then the box returns on a
+# new terminal under the same name, and Keldrin greets it by itself.
+polled() { [ "$(stat -c %s "$work/received.bin")" -gt 4 ]; }
+# shellcheck disable=SC2086
+click_at ${button_at[启动]}
+wait_for 10 polled || bad "启动 sent no poll: $(od -An -tx1 "$work/received.bin" | head -2)"
 kill "$box"
 rm -f "$WINEPREFIX/dosdevices/com3"
 lost="Keldrin              连接断开COM3，重连中。。。"
-if wait_for 20 'test "$(xdotool getwindowname "$main")" = "$lost"'; then
-  ok "a vanished COM3 is noticed: the title says \"$lost\""
+if wait_for 45 'test "$(xdotool getwindowname "$main")" = "$lost"'; then
+  ok "a vanished COM3 is noticed while acquiring: the title says \"$lost\""
 else
   bad "after the unplug the title is \"$(xdotool getwindowname "$main")\""
 fi
