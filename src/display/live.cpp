@@ -41,15 +41,14 @@ void 时钟1_tick(App& a) {
     w.系统时间.setText(a.s.clock.nowText());
     w.标签发送.setText(std::to_string(a.g.sentFrameCount) + "   发送：");
     w.标签接收.setText(std::to_string(a.g.receivedFrameCount) + "   接收：");
-    const bool acquiring = a.acquiring();
+    // A probe that stopped answering keeps its last value on screen, greyed, so the
+    // operator sees both what it said and that it no longer says it.
+    const PerChannel<bool> stale = a.acquiring() ? staleChannels(a) : PerChannel<bool>{};
     for (int i = 1; i <= kChannels; ++i) {
         const auto at = static_cast<std::size_t>(i);
         showChannel(w, i, static_cast<double>(a.g.channelValues[at]));
-        // A probe that stopped answering keeps its last value on screen, greyed, so the
-        // operator sees both what it said and that it no longer says it.
-        const bool stale = acquiring && w.选择框(i).checked() && channelStale(a, i);
-        w.CT(i).setStale(stale);
-        w.图片框(i).setStale(stale);
+        w.CT(i).setStale(stale[at]);
+        w.图片框(i).setStale(stale[at]);
         w.CT(i).setToolTip(msg::readingTip(timeOfDay(a.g.channelReadTime[at]), a.g.probePolls[at], a.g.probeFrames[at]));
     }
 }

@@ -37,9 +37,10 @@ void 时钟5_tick(App& a) {
     // reading is stale gets an empty cell, a gap, never its last value again. A current
     // reading is written as its label shows it, from the reading itself: the label is
     // refreshed only every 50 ms and may still show the value from before a gap.
+    const PerChannel<bool> stale = staleChannels(a);
     for (int i = 1; i <= kChannels; ++i) {
-        if (!a.w.选择框(i).checked() || channelStale(a, i)) continue;
-        ds.setCell(r, 1 + i, readingText(static_cast<double>(a.g.channelValues[static_cast<std::size_t>(i)])));
+        const auto at = static_cast<std::size_t>(i);
+        if (a.w.选择框(i).checked() && !stale[at]) ds.setCell(r, 1 + i, readingText(static_cast<double>(a.g.channelValues[at])));
     }
     keepUnsavedRow(a, r);
 }

@@ -11,10 +11,17 @@ std::int64_t staleAfterMs(const App& a) {
     return std::max(3 * round, kStaleAfterAtLeastMs);
 }
 
-bool channelStale(App& a, int channel) {
-    const std::int64_t readAt = a.g.channelReadAt[static_cast<std::size_t>(channel)];
-    if (readAt == kNeverRead || readAt < a.g.acquisitionStartedAt) return true;
-    return a.s.clock.elapsedMs() - readAt > staleAfterMs(a);
+PerChannel<bool> staleChannels(App& a) {
+    const std::int64_t now = a.s.clock.elapsedMs();
+    const std::int64_t after = staleAfterMs(a);
+    PerChannel<bool> stale{};
+    for (int i = 1; i <= kChannels; ++i) {
+        if (!a.w.选择框(i).checked()) continue;
+        // kNeverRead lies before any start.
+        const std::int64_t readAt = a.g.channelReadAt[static_cast<std::size_t>(i)];
+        stale[static_cast<std::size_t>(i)] = readAt < a.g.acquisitionStartedAt || now - readAt > after;
+    }
+    return stale;
 }
 
 }  // namespace keldrin

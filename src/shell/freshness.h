@@ -15,8 +15,8 @@ inline constexpr std::int64_t kStaleAfterAtLeastMs = 2000;
 // being one poll of every ticked channel at the poll timer's interval.
 std::int64_t staleAfterMs(const App& a);
 
-// A ticked channel whose probe gave no reading since acquisition last started, or none
-// for longer than staleAfterMs. Meaningful while acquisition runs.
-bool channelStale(App& a, int channel);
+// For each channel: ticked, and its probe gave no reading since acquisition last
+// started, or none for longer than staleAfterMs. Meaningful while acquisition runs.
+PerChannel<bool> staleChannels(App& a);
 
 }  // namespace keldrin

@@ -44,7 +44,7 @@ struct LinkUpkeep {
     std::int64_t quietSince = 0;
 };
 
-// Since when a channel has had no reading, on Clock::elapsedMs.
+// channelReadAt of a channel that has had no reading: before any time of the clock.
 inline constexpr std::int64_t kNeverRead = INT64_MIN;
 
 struct Globals {

@@ -21,7 +21,7 @@ struct Fresh : ::testing::Test {
     void tickFirst(int n) {
         for (int i = 1; i <= 8; ++i) h.w.选择框(i).setChecked(i <= n);
     }
-    bool stale() { return channelStale(h.app, 1); }
+    bool stale() { return staleChannels(h.app)[1]; }
 };
 
 TEST_F(Fresh, AReadingIsCurrentForThreeRoundsOfPollingAndAtLeastTwoSeconds) {

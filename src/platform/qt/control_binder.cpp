@@ -21,7 +21,6 @@ namespace keldrin {
 
 namespace {
 
-
 QRect rectOf(const Control& c) { return {c.left(), c.top(), c.width(), c.height()}; }
 
 void paintBackground(QWidget* w, std::int64_t rgb, bool editable) {

@@ -33,7 +33,8 @@ bool deviceMayExist(const QString& path) {
 }
 
 // Whether the system lists the port among its own (Windows' device list). A scan asks
-// for 255 numbers: the list is read once for them all, not once each.
+// for 255 numbers, and a port in trouble may report an error on every event-loop pass:
+// the list is read at most once a second, not once each.
 bool systemListsPort(const QString& path) {
 #ifdef Q_OS_WIN
     static QStringList listed;
@@ -48,15 +49,6 @@ bool systemListsPort(const QString& path) {
 #else
     return deviceMayExist(path);
 #endif
-}
-
-// Whether the system lists the port now: asked afresh, as after an unplug.
-bool systemListsPortNow(const QString& path) {
-    const QString name = path.mid(path.lastIndexOf(u'\\') + 1);
-    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
-        if (info.portName().compare(name, Qt::CaseInsensitive) == 0 || info.systemLocation() == path) return true;
-    }
-    return false;
 }
 
 #ifdef Q_OS_WIN
@@ -171,13 +163,10 @@ void QtSerialPort::handleError(QSerialPort::SerialPortError error) {
     if (error == QSerialPort::NoError || !port_.isOpen() || closeQueued_) return;
     const ErrorMeaning meaning = meaningOf(error, kThisSystem);
     if (meaning == ErrorMeaning::Other) return;
-    if (meaning == ErrorMeaning::GoneIfUnlisted) {
-        // Asking the system is slow, and a port that is fine may repeat its error on
-        // every pass of the event loop: once a second at most.
-        if (!listedAsked_.hasExpired()) return;
-        listedAsked_.setRemainingTime(1000);
-        if (systemListsPortNow(openPath_)) return;
-    }
+    // The list is read at most once a second: a port that is fine may repeat its error
+    // on every pass of the event loop, and one that is gone keeps reporting until the
+    // list no longer holds it.
+    if (meaning == ErrorMeaning::GoneIfUnlisted && systemListsPort(openPath_)) return;
     // Closed from a queued call, never inside QSerialPort's own report, which can loop
     // on Windows; and at once, since Windows gives a returning adapter its old COM name
     // only once the old handle is closed. The device keeps reporting until then.

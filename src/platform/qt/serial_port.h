@@ -1,7 +1,6 @@
 #pragma once
 // The serial port 端口1 on QSerialPort: 8 data bits, no parity, 1 stop bit, no flow control.
 #include <QByteArray>
-#include <QDeadlineTimer>
 #include <QObject>
 #include <QSerialPort>
 #include <QString>
@@ -57,7 +56,6 @@ private:
     bool flushQueued_ = false;
     bool closeQueued_ = false;
     quint64 openings_ = 0;  // successful opens: a queued close is for one of them
-    QDeadlineTimer listedAsked_{0};  // when the system's port list may be asked again
 };
 
 }  // namespace keldrin
