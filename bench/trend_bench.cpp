@@ -111,7 +111,8 @@ void BM_TrendWeek(benchmark::State& state) {
         QTemporaryDir dir;
         keldrin::DiskFiles files(dir.path().toStdString());
         keldrin::Dispatcher dispatcher;
-        keldrin::TrendWindow trend(model, files, dispatcher, dir.path());
+        keldrin::QtClock clock;
+        keldrin::TrendWindow trend(model, files, dispatcher, clock, dir.path());
         trend.resize(1000, 700);
         trend.show();
         QCoreApplication::processEvents();

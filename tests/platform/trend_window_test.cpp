@@ -12,6 +12,8 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
+#include <QWindow>
 #include <QTemporaryDir>
 #include <QWheelEvent>
 #include <cmath>
@@ -287,6 +289,22 @@ TEST_F(TrendTest, 保存图片WritesAPngOfThePlotAndNeverReplacesAFile) {
     EXPECT_EQ(boxes.back(), "文件已存在，图片未保存");
     ASSERT_TRUE(first.open(QIODevice::ReadOnly));
     EXPECT_EQ(first.readAll(), bytes);
+}
+
+// Run by ctest as platform.TrendOnTwoScreens, on two offscreen screens of ratios 1 and 2
+// (two_screens.json): the plot is drawn at the device pixels of the screen it is on.
+TEST_F(TrendTest, DrawnAtTheDevicePixelsOfTheScreenItIsOn) {
+    const QList<QScreen*> screens = QGuiApplication::screens();
+    if (screens.size() < 2) GTEST_SKIP() << "needs the two screens of two_screens.json";
+    TrendWindow* trend = open();
+    for (int i = 0; i < 100; ++i) record(kStart + i * 1000, std::to_string(i));
+    for (QScreen* screen : {screens[1], screens[0], screens[1]}) {
+        SCOPED_TRACE(screen->name().toStdString());
+        trend->windowHandle()->setScreen(screen);
+        QCoreApplication::processEvents();
+        ASSERT_EQ(trend->devicePixelRatioF(), screen->devicePixelRatio());
+        EXPECT_EQ(trend->plot()->bufferDevicePixelRatio(), screen->devicePixelRatio());
+    }
 }
 
 }  // namespace

@@ -25,7 +25,7 @@ QtProgram::QtProgram(const QString& workDir)
     fileDialog_.setParent(window_.get());
     dialogs_.setParent(window_.get());
     dialogs_.onShowTrend = [this] {
-        if (!trend_) trend_ = std::make_unique<TrendWindow>(program_.w, files_, dispatcher_, workDir_);
+        if (!trend_) trend_ = std::make_unique<TrendWindow>(program_.w, files_, dispatcher_, clock_, workDir_);
         trend_->showOrRaise();
     };
 }
