@@ -8,6 +8,10 @@ namespace keldrin {
 inline constexpr const char* kPortFile = "端口号.txt";
 inline constexpr const char* kBaudFile = "波特率.txt";
 inline constexpr const char* kZoomFile = "缩放.txt";
+// Publishing to an MQTT broker: QSettings' INI format, group [mqtt].
+inline constexpr const char* kPublishSettingsFile = "发布.ini";
+// Rows the broker has not yet acknowledged, beside the journal.
+inline constexpr const char* kOutboxFolder = "发布队列";
 
 // The journal of rows not yet saved.
 inline constexpr const char* kJournalName = "未保存记录.dat";

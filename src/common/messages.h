@@ -171,4 +171,28 @@ inline std::string withDetail(std::string_view reason, std::string_view said) {
     return said.empty() ? std::string(reason) : detail::join(detail::join(reason, "："), said);
 }
 
+// Publishing to an MQTT broker.
+inline std::string publishSettingsRefused(std::string_view problem) {
+    return detail::join(detail::join(kPublishSettingsFile, "有误，发布未开启：\r\n"), problem);
+}
+inline constexpr std::string_view kPublishTitle = "发布设置";
+inline constexpr std::string_view kPublishSaved = "发布设置已保存，重启程序后生效。";
+inline std::string publishConnected(std::uint64_t queued) {
+    return queued == 0 ? std::string("发布：已连接") : "发布：已连接，补发 " + std::to_string(queued) + " 行";
+}
+// Waiting for the broker, with rows queued.
+inline std::string publishWaiting(std::uint64_t queued, std::string_view why) {
+    std::string s = "发布：等待服务器，队列 " + std::to_string(queued) + " 行";
+    if (!why.empty()) s = detail::join(detail::join(detail::join(s, "（"), why), "）");
+    return s;
+}
+inline std::string publishRefused(std::string_view why) {
+    return detail::join(detail::join("发布：被拒绝（", why), "）");
+}
+// The queue was full: the oldest rows were dropped.
+inline std::string publishDropped(std::uint64_t rows) {
+    return "发布队列已满，已丢弃最早的 " + std::to_string(rows) + " 行";
+}
+inline constexpr std::string_view kPublishQueueFailed = "发布队列无法写入磁盘，有行未能发布";
+
 }  // namespace keldrin::msg

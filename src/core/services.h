@@ -11,6 +11,8 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "core/dispatcher.h"
 #include "core/journal_file.h"
@@ -223,6 +225,37 @@ public:
     virtual void showTrend() = 0;
 };
 
+// A recorded row as it is published: the run's id and the row's number in it, its
+// date and time as the table holds it, and each ticked channel's heading with its
+// cell (nothing for a stale one).
+struct PublishedRow {
+    std::string run;
+    std::int64_t row = 0;
+    std::string time;
+    std::vector<std::pair<std::string, std::optional<std::string>>> values;
+};
+
+// Publishing to an MQTT broker, off unless its settings turn it on; while off, every
+// call does nothing. Never blocks: the network has a thread of its own, and rows wait
+// on disk until the broker has them.
+class Publisher {
+public:
+    virtual ~Publisher() = default;
+    // Reads the settings and starts when they turn it on. A problem with the settings,
+    // to be shown, leaves publishing off.
+    virtual std::optional<std::string> start() = 0;
+    virtual bool enabled() const = 0;
+    virtual void row(const PublishedRow& r) = 0;
+    // An accepted reading of channel (1..8) and its local date and time.
+    virtual void reading(int channel, double value, const std::string& time) = 0;
+    // The serial port's name and state ("connected", "reconnecting", "closed").
+    virtual void portState(const std::string& name, const std::string& state) = 0;
+    // One line for the window: connected, waiting with rows queued, or refused and why.
+    virtual std::string stateText() = 0;
+    // Something the operator must be told once (the queue full, rows dropped).
+    virtual std::optional<std::string> takeNotice() = 0;
+};
+
 // Everything a handler may use of the outside world.
 struct Services {
     SerialPort& port;
@@ -236,6 +269,7 @@ struct Services {
     Dialogs& dialogs;
     Dispatcher& dispatcher;
     Later& later;
+    Publisher& publisher;
 };
 
 }  // namespace keldrin

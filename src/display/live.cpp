@@ -39,6 +39,12 @@ void showChannel(MainWin& w, int i, double v) {
 void 时钟1_tick(App& a) {
     MainWin& w = a.w;
     w.系统时间.setText(a.s.clock.nowText());
+    if (a.s.publisher.enabled()) {
+        w.发布状态.setText(a.s.publisher.stateText());
+        if (const std::optional<std::string> notice = a.s.publisher.takeNotice()) {
+            a.s.boxes.show(*notice, Buttons::Ok, Icon::Warning, "");
+        }
+    }
     w.标签发送.setText(std::to_string(a.g.sentFrameCount) + "   发送：");
     w.标签接收.setText(std::to_string(a.g.receivedFrameCount) + "   接收：");
     // A probe that stopped answering keeps its last value on screen, greyed, so the

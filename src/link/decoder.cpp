@@ -54,6 +54,7 @@ void takeMeasurement(App& a) {
         a.g.channelReadAt[at] = now;
         a.g.channelReadTime[at] = nowText;
         ++a.g.probeFrames[at];
+        if (a.s.publisher.enabled()) a.s.publisher.reading(i, static_cast<double>(m->reading), nowText);
     }
 }
 

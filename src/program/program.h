@@ -11,6 +11,9 @@
 namespace keldrin {
 
 void startUpSequence(App& a);
+// Starts publishing when 发布.ini turns it on; a problem with the file is shown and
+// leaves it off.
+void startPublishing(App& a);
 // Connects every event of the window to its handler.
 void wireEvents(App& a);
 
@@ -29,6 +32,7 @@ public:
         app.s.dispatcher.post([this] {
             startUpSequence(app);
             openUnsavedRows(app);
+            startPublishing(app);
         });
     }
 

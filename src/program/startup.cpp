@@ -1,6 +1,7 @@
 // The start-up sequence: poll template, connection, record table, screen, zoom.
 #include <string>
 
+#include "common/messages.h"
 #include "program/program.h"
 #include "protocol/frames.h"
 
@@ -18,6 +19,14 @@ void startUpSequence(App& a) {
     w.屏幕宽度.setText(std::to_string(a.s.screen.width()));
     w.屏幕高度.setText(std::to_string(a.s.screen.height()));
     loadZoom(a);
+}
+
+void startPublishing(App& a) {
+    if (const std::optional<std::string> problem = a.s.publisher.start()) {
+        a.s.boxes.show(msg::publishSettingsRefused(*problem), Buttons::Ok, Icon::Warning,
+                       std::string(msg::kErrorTitle));
+    }
+    a.w.发布状态.setVisible(a.s.publisher.enabled());
 }
 
 }  // namespace keldrin

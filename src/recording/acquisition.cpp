@@ -17,6 +17,8 @@ void 启动_clicked(App& a) {
         a.g.link.quietSince = a.g.acquisitionStartedAt;
         a.g.probePolls.fill(0);
         a.g.probeFrames.fill(0);
+        a.g.publishedRun = runId(a.s.clock.nowText());
+        a.g.publishedRows = 0;
     }
     // Either way the next frame starts aligned and the watchdog starts counting afresh.
     a.g.receiveBuffer.clear();
@@ -43,6 +45,39 @@ void 时钟5_tick(App& a) {
         if (a.w.选择框(i).checked() && !stale[at]) ds.setCell(r, 1 + i, readingText(static_cast<double>(a.g.channelValues[at])));
     }
     keepUnsavedRow(a, r);
+    if (a.s.publisher.enabled()) publishRow(a, r);
+}
+
+std::string runId(const std::string& startTime) {
+    // "yyyy-MM-dd HH:mm:ss.zzz" as "yyyyMMddTHHmmsszzz": one rig starts no two runs in
+    // one millisecond.
+    std::string id;
+    for (const char c : startTime) {
+        if (c == ' ') id += 'T';
+        else if (c >= '0' && c <= '9') id += c;
+    }
+    return id;
+}
+
+void publishRow(App& a, int r) {
+    const DataSource& ds = a.w.数据源1;
+    PublishedRow row;
+    row.run = a.g.publishedRun;
+    row.row = ++a.g.publishedRows;
+    row.time = std::string(ds.cell(r, 1));
+    for (int i = 1; i <= kChannels; ++i) {
+        if (!a.w.选择框(i).checked()) continue;
+        // A key per channel even where headings are empty or alike: a consumer would
+        // otherwise keep only one of two equal keys.
+        std::string key = a.w.表(i).text();
+        if (key.empty()) key = std::to_string(i);
+        for (const auto& [taken, cell] : row.values) {
+            if (taken == key) key += "_" + std::to_string(i);
+        }
+        std::string cell(ds.cell(r, 1 + i));
+        row.values.emplace_back(std::move(key), cell.empty() ? std::nullopt : std::optional<std::string>(std::move(cell)));
+    }
+    a.s.publisher.row(row);
 }
 
 void 时钟3_tick(App& a) {

@@ -20,6 +20,10 @@ void 清空按钮_clicked(App& a);
 void 存到文件按钮_clicked(App& a);
 void 从文件读按钮_clicked(App& a);
 void 按钮6_clicked(App& a);
+// The id a run is published under, from the local date and time of its 启动.
+std::string runId(const std::string& startTime);
+// Publishes row r of the table, just recorded.
+void publishRow(App& a, int r);
 
 // The operator's words for why a file, the table file or saving or reading the table
 // failed.

@@ -73,6 +73,9 @@ struct Globals {
     std::int32_t crcValue = 0;
     UnsavedRowJournal unsavedRows;
     LinkUpkeep link;
+    // The acquisition run as published: its id, new at each 启动, and its rows so far.
+    std::string publishedRun;
+    std::int64_t publishedRows = 0;
 };
 
 }  // namespace keldrin

@@ -121,7 +121,8 @@ MainWin::MainWin()
       报警("报警", &client, {656, 662, 56, 16}, "报警", true),
       按钮发送("按钮发送", &client, {1001, 587, 72, 32}, "测头清零"),
       按钮清空("按钮清空", &client, {1001, 627, 72, 32}, "清空"),
-      系统时间("系统时间", &client, {914, 8, 160, 16}) {
+      系统时间("系统时间", &client, {914, 8, 160, 16}),
+      发布状态("发布状态", &client, {700, 8, 208, 16}) {
     bars_ = {nullptr, &图片框1, &图片框2, &图片框3, &图片框4, &图片框5, &图片框6, &图片框7, &图片框8};
     values_ = {nullptr, &CT1, &CT2, &CT3, &CT4, &CT5, &CT6, &CT7, &CT8};
     selects_ = {nullptr, &选择框1, &选择框2, &选择框3, &选择框4, &选择框5, &选择框6, &选择框7, &选择框8};
@@ -140,6 +141,7 @@ MainWin::MainWin()
     按钮5.setEnabled(false);
     按钮4.setEnabled(false);
     屏幕高度.setVisible(false);
+    发布状态.setVisible(false);
     编辑框接收.setTextLimit(kEchoLimit);
 
     // Group boxes before their children, so an adapter can create parents first.
@@ -156,7 +158,7 @@ MainWin::MainWin()
              &标签6, &标签2, &标签3, &标签4, &标签5, &编辑框1, &编辑框2, &编辑框3, &编辑框4,
              &编辑框5, &编辑框6, &组合框1, &组合框2, &按钮5, &按钮3, &按钮4, &按钮1, &按钮2,
              &屏幕宽度, &屏幕高度, &标签1, &间隔时间, &启动, &标签发送, &编辑框发送, &标签接收,
-             &编辑框接收, &编辑框7, &报警, &按钮发送, &按钮清空, &系统时间}) {
+             &编辑框接收, &编辑框7, &报警, &按钮发送, &按钮清空, &系统时间, &发布状态}) {
         controls_.push_back(c);
     }
     timers_ = {&时钟1, &时钟2, &时钟3, &时钟4, &时钟5, &时钟4清屏, &时钟5报警, &linkTimer};

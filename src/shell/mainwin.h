@@ -68,6 +68,8 @@ public:
     CheckBox 报警;
     Button 按钮发送, 按钮清空;
     Label 系统时间;
+    // Publishing's state beside the clock; shown only while publishing is on.
+    Label 发布状态;
 
     // Non-visual components (the serial port 端口1 and the file dialog 通用对话框1 are services).
     RecordStore 通用提供者1;

@@ -7,9 +7,16 @@
 
 namespace keldrin {
 
+void reportPortState(App& a) {
+    if (!a.s.publisher.enabled()) return;
+    a.s.publisher.portState("COM" + std::to_string(a.s.port.portNumber()),
+                            a.g.link.healing ? "reconnecting" : a.s.port.isOpen() ? "connected" : "closed");
+}
+
 void healPort(App& a) {
     a.g.link.healing = true;
     a.w.setTitle(msg::titleLinkLost(a.s.port.portNumber()));
+    reportPortState(a);
 }
 
 void portBack(App& a) {
@@ -19,6 +26,7 @@ void portBack(App& a) {
     // Whatever arrived before the loss is no start of the next frame.
     a.g.receiveBuffer.clear();
     a.g.link.quietSince = a.s.clock.elapsedMs();
+    reportPortState(a);
 }
 
 void 端口1_lost(App& a) {
@@ -28,6 +36,7 @@ void 端口1_lost(App& a) {
 }
 
 void linkTimer_tick(App& a) {
+    reportPortState(a);  // also what 连接 and the port dialog did
     LinkUpkeep& k = a.g.link;
     // At the rate the program holds, which a command may have changed meanwhile.
     if (k.healing) {

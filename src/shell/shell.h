@@ -32,5 +32,7 @@ inline constexpr std::int64_t kQuietReopenMs = 30000;
 void healPort(App& a);
 // The port opened again: what 连接 does after its open, and the next frame aligned.
 void portBack(App& a);
+// Tells the publisher the port's name and state, when publishing is on.
+void reportPortState(App& a);
 
 }  // namespace keldrin

@@ -75,7 +75,7 @@ TEST_F(Files_, SaveAndReadBackRestoreEveryCellAndReplaceNewerRows) {
 TEST_F(Files_, ExportFailingPartWayRemovesTheIncompleteFileAndSaysSo) {
     for (int i = 0; i < 50000; ++i) addRow({"2026-12-08 10:00:00.000", "1.000"});
     FullDiskFiles full(h.files, 1200000);  // the disk fills up after 1.2 MB of about 1.8
-    Services services{h.port, h.boxes, h.fileDialog, h.clock, h.beeper, h.screen, full, h.gbk, h.dialogs, h.dispatcher, h.later};
+    Services services{h.port, h.boxes, h.fileDialog, h.clock, h.beeper, h.screen, full, h.gbk, h.dialogs, h.dispatcher, h.later, h.publisher};
     App exporting{h.g, h.w, services};
     h.fileDialog.answers = {std::string("big")};
     h.dispatcher.post([&] { 按钮6_clicked(exporting); });

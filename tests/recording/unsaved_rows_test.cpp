@@ -76,7 +76,7 @@ TEST_F(UnsavedRows, OnlyASuccessfulSaveExportEmptyingOrReadEmptiesTheJournal) {
         {"export failing part-way",
          [](Harness& x) {
              FullDiskFiles full(x.files, 40);
-             Services s{x.port, x.boxes, x.fileDialog, x.clock, x.beeper, x.screen, full, x.gbk, x.dialogs, x.dispatcher, x.later};
+             Services s{x.port, x.boxes, x.fileDialog, x.clock, x.beeper, x.screen, full, x.gbk, x.dialogs, x.dispatcher, x.later, x.publisher};
              App exporting{x.g, x.w, s};
              x.fileDialog.answers = {std::string("part")};
              x.dispatcher.post([&] { 按钮6_clicked(exporting); });
@@ -160,7 +160,7 @@ TEST(UnsavedRowsFullDisk, AFailedWriteIsRetriedAndASaveStillEmptiesTheJournal) {
     bool diskFull = false;
     FullDiskFiles full(h.files, SIZE_MAX);
     full.journalFull = &diskFull;
-    Services services{h.port, h.boxes, h.fileDialog, h.clock, h.beeper, h.screen, full, h.gbk, h.dialogs, h.dispatcher, h.later};
+    Services services{h.port, h.boxes, h.fileDialog, h.clock, h.beeper, h.screen, full, h.gbk, h.dialogs, h.dispatcher, h.later, h.publisher};
     Program p(services);
     for (Timer* t : p.w.timers()) h.time.watch(*t);
     p.start();
@@ -313,7 +313,7 @@ TEST(UnsavedRowsAtStart, EachStepOfARescueIsOnTheDiskBeforeTheNextTakesAName) {
     h.writeFile(kJournalName, journalWithRows(3));
     WatchedFiles watched;
     DiskFiles files(h.dir.path().toStdString(), watched);
-    Services services{h.port, h.boxes, h.fileDialog, h.clock, h.beeper, h.screen, files, h.gbk, h.dialogs, h.dispatcher, h.later};
+    Services services{h.port, h.boxes, h.fileDialog, h.clock, h.beeper, h.screen, files, h.gbk, h.dialogs, h.dispatcher, h.later, h.publisher};
     Program p(services);
     p.start();
     h.time.advance(0);
@@ -352,7 +352,7 @@ TEST(UnsavedRowsAtStart, ARescueThatFailsKeepsTheJournalWhole) {
     Harness h;
     h.writeFile(kJournalName, journalWithRows(3));
     FullDiskFiles full(h.files, 0);
-    Services services{h.port, h.boxes, h.fileDialog, h.clock, h.beeper, h.screen, full, h.gbk, h.dialogs, h.dispatcher, h.later};
+    Services services{h.port, h.boxes, h.fileDialog, h.clock, h.beeper, h.screen, full, h.gbk, h.dialogs, h.dispatcher, h.later, h.publisher};
     Program p(services);
     p.start();
     h.time.advance(0);

@@ -8,6 +8,8 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "platform/disk_files.h"
@@ -183,6 +185,25 @@ private:
 };
 
 // The program on fakes. Construct, put settings files in place, then start().
+// Publishing as the handlers see it: what they handed over, in order. The real
+// publisher is tested against a real broker.
+class FakePublisher : public Publisher {
+public:
+    bool on = false;
+    std::optional<std::string> problem;
+    std::vector<PublishedRow> rows;
+    std::vector<std::tuple<int, double, std::string>> readings;
+    std::vector<std::pair<std::string, std::string>> portStates;
+    std::optional<std::string> start() override { return problem; }
+    bool enabled() const override { return on; }
+    void row(const PublishedRow& r) override { rows.push_back(r); }
+    void reading(int channel, double value, const std::string& time) override { readings.emplace_back(channel, value, time); }
+    void portState(const std::string& name, const std::string& state) override { portStates.emplace_back(name, state); }
+    std::string stateText() override { return "发布：已连接"; }
+    std::optional<std::string> notice;
+    std::optional<std::string> takeNotice() override { return std::exchange(notice, std::nullopt); }
+};
+
 class Harness {
 public:
     Harness();
@@ -215,7 +236,8 @@ public:
     SystemGbk gbk;
     FakeDialogs dialogs;
     FakeLater later{time, dispatcher};
-    Services services{port, boxes, fileDialog, clock, beeper, screen, files, gbk, dialogs, dispatcher, later};
+    FakePublisher publisher;
+    Services services{port, boxes, fileDialog, clock, beeper, screen, files, gbk, dialogs, dispatcher, later, publisher};
     Program program{services};
     Globals& g = program.g;
     MainWin& w = program.w;

@@ -7,6 +7,7 @@
 
 #include "platform/disk_files.h"
 #include "platform/gbk.h"
+#include "platform/mqtt_publisher.h"
 #include "platform/qt/desktop_services.h"
 #include "platform/qt/port_dialog.h"
 #include "platform/qt/serial_port.h"
@@ -62,7 +63,9 @@ private:
     SystemGbk gbk_;
     QtDialogs dialogs_{dispatcher_};
     QtLater later_{dispatcher_};
-    Services services_{port_, boxes_, fileDialog_, clock_, beeper_, screen_, files_, gbk_, dialogs_, dispatcher_, later_};
+    MqttPublisher publisher_{workDir_};
+    Services services_{port_,  boxes_, fileDialog_, clock_,      beeper_,   screen_,
+                       files_, gbk_,   dialogs_,    dispatcher_, later_, publisher_};
     Program program_{services_};
     QtScheduler scheduler_{dispatcher_};
     std::unique_ptr<MainWindow> window_;
