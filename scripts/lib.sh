@@ -28,7 +28,12 @@ BUILD_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-wqy-microhei
   locales zlib1g-dev
+  libmosquitto-dev
 )
+
+# What the publishing tests need: Debian's own MQTT broker and InfluxDB, started by the
+# tests on loopback, and the system's CAs for a TLS handshake.
+TEST_PACKAGES=(mosquitto influxdb ca-certificates)
 
 # What building and checking the Debian package need (scripts/package, and the package
 # test in scripts/test): dpkg-shlibdeps computes its Depends, lintian checks it, man-db
