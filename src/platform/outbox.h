@@ -49,7 +49,7 @@ public:
     void acknowledge(std::uint64_t seq);
 
     // Appended and not yet acknowledged.
-    std::uint64_t queued() const { return next_ - 1 - acked_; }
+    std::uint64_t queued() const { return next_ - 1 - acked_ - ackedAbove_.size(); }
     // Dropped, unacknowledged, because the queue was full; since open().
     std::uint64_t dropped() const { return dropped_; }
     // Bytes of the segment files.

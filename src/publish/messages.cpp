@@ -246,7 +246,7 @@ std::optional<ReceivedRow> parseRowPayload(std::string_view json) {
             const std::optional<std::string> n = in.number();
             if (!n || row) return std::nullopt;
             const auto res = std::from_chars(n->data(), n->data() + n->size(), r.row);
-            if (res.ptr != n->data() + n->size() || r.row < 1) return std::nullopt;
+            if (res.ec != std::errc() || res.ptr != n->data() + n->size() || r.row < 1) return std::nullopt;
             row = true;
         } else if (*key == "values") {
             if (values || !in.eat('{')) return std::nullopt;

@@ -71,6 +71,47 @@ TEST_F(Acquisition, RecordsTimeAndTheTickedChannelsOnly) {
     EXPECT_EQ(table().rowCount(), 4);
 }
 
+// With publishing on, every recorded row is handed over as the table holds it, under a
+// run id new at each 启动 and numbered from 1; a stale cell goes as nothing, and equal or
+// empty headings still give each channel a key of its own.
+TEST_F(Acquisition, EachRecordedRowIsPublishedAsTheTableHoldsIt) {
+    h.publisher.on = true;
+    AnsweringProbes probes(h);
+    probes.silent = {0};
+    h.port.setPortNumber(3);
+    h.port.setBaudRate(9600);
+    h.chooseMenu("连接");
+    tickOnly({1, 2, 3});
+    // The headings follow the addresses: row 2 set up for probe 1 too, row 3 for a
+    // silent one with none.
+    h.type(h.w.地址(2), h.w.地址(1).text());
+    h.type(h.w.信道(2), h.w.信道(1).text());
+    h.type(h.w.地址(3), "");
+    recordEvery(2);  // "1秒"
+    std::vector<std::string> runs;
+    for (int run = 0; run < 2; ++run) {
+        h.publisher.rows.clear();
+        h.click(h.w.启动);
+        h.advance(3000);
+        h.click(h.w.启动);
+        ASSERT_EQ(h.publisher.rows.size(), 3u);
+        const int first = table().rowCount() - 2;
+        for (int k = 0; k < 3; ++k) {
+            const PublishedRow& p = h.publisher.rows[static_cast<std::size_t>(k)];
+            EXPECT_EQ(p.row, k + 1);
+            EXPECT_EQ(p.time, table().cell(first + k, 1));
+            ASSERT_EQ(p.values.size(), 3u);
+            EXPECT_EQ(p.values[0], std::make_pair(std::string("1"), std::optional<std::string>(table().cell(first + k, 2))));
+            EXPECT_EQ(p.values[1], std::make_pair(std::string("1_2"), std::optional<std::string>(table().cell(first + k, 3))));
+            EXPECT_EQ(p.values[2], std::make_pair(std::string("3"), std::optional<std::string>()));  // never read
+        }
+        runs.push_back(h.publisher.rows[0].run);
+    }
+    EXPECT_NE(runs[0], runs[1]);
+    EXPECT_FALSE(h.publisher.readings.empty());
+    EXPECT_FALSE(h.publisher.portStates.empty());
+}
+
 TEST_F(Acquisition, NoRowsWithoutARecordingInterval) {
     h.click(h.w.启动);
     h.advance(5000);  // no item chosen
