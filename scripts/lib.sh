@@ -48,10 +48,15 @@ WINDOWS_PACKAGES=(
   wine wine64 xvfb xauth x11-utils xdotool python3 nsis zip unzip
   fonts-wqy-microhei
 )
-# The Qt for Windows: Debian 12's own Qt Base and QCustomPlot sources; Qt SerialPort
-# from ../shared/vendor. The key names the cached prefix: change it with any of these.
+# The Qt for Windows: Debian 12's own Qt Base, QCustomPlot and Mosquitto sources; Qt
+# SerialPort from ../shared/vendor. The key names the cached prefix: change it with any
+# of these. A prefix of the base key (Qt, SerialPort, QCustomPlot) is taken as it is and
+# only what the key adds is built into a copy of it.
 QT_VERSION=6.4.2
 QT_DEBIAN_VERSION=6.4.2+dfsg-10
 QCUSTOMPLOT_VERSION=2.1.0
 QCUSTOMPLOT_DEBIAN_VERSION=2.1.0+dfsg1-3.1
-WINDOWS_QT_KEY=$QT_VERSION-mingw64-1
+MOSQUITTO_VERSION=2.0.11
+MOSQUITTO_DEBIAN_VERSION=2.0.11-1.2+deb12u2
+WINDOWS_QT_BASE_KEY=$QT_VERSION-mingw64-1
+WINDOWS_QT_KEY=$QT_VERSION-mingw64-2

@@ -223,6 +223,9 @@ public:
     // Shows the trend window of the record table beside the main window, or raises it
     // when it is open; returns at once.
     virtual void showTrend() = 0;
+    // Shows the publishing settings modally; saved settings take effect at once (a
+    // problem with them is shown there).
+    virtual void showPublishSettings() = 0;
 };
 
 // A recorded row as it is published: the run's id and the row's number in it, its

@@ -6,6 +6,7 @@ void wireEvents(App& a) {
     MainWin& w = a.w;
     w.menuItem("连接")->chosen = [&a] { 连接_chosen(a); };
     w.menuItem("端口设置")->chosen = [&a] { 端口设置_chosen(a); };
+    w.menuItem("发布设置")->chosen = [&a] { 发布设置_chosen(a); };
     w.menuItem("趋势图")->chosen = [&a] { 趋势图_chosen(a); };
     for (const char* idle : {"密码管理", "数据备份", "关机", "重启", "休眠"}) {
         w.menuItem(idle)->chosen = [] {};

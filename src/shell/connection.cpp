@@ -96,4 +96,9 @@ void reopenPort(App& a, int baud) {
     a.pause(100);
 }
 
+void 发布设置_chosen(App& a) {
+    a.s.dialogs.showPublishSettings();
+    a.w.发布状态.setVisible(a.s.publisher.enabled());
+}
+
 }  // namespace keldrin

@@ -10,6 +10,8 @@ namespace keldrin {
 void startUpConnection(App& a);
 void 连接_chosen(App& a);
 void 端口设置_chosen(App& a);
+// Edits 发布.ini; saved settings take effect at once.
+void 发布设置_chosen(App& a);
 void portScan(App& a, PortWin& d);
 void PortWin_组合框1_itemChosen(App& a, PortWin& d);
 void PortWin_按钮1_clicked(App& a, PortWin& d);

@@ -167,6 +167,8 @@ public:
     void showPortWin(PortWin& d) override;
     int trendShown = 0;
     void showTrend() override { ++trendShown; }
+    int publishSettingsShown = 0;
+    void showPublishSettings() override { ++publishSettingsShown; }
 };
 
 // Work posted for later runs at the current virtual time, after what is already due.

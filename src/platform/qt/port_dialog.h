@@ -19,8 +19,12 @@ public:
     void showTrend() override {
         if (onShowTrend) onShowTrend();
     }
-    // Who makes and shows the trend window.
+    void showPublishSettings() override {
+        if (onShowPublishSettings) onShowPublishSettings();
+    }
+    // Who makes and shows the trend window and the publishing settings.
     std::function<void()> onShowTrend;
+    std::function<void()> onShowPublishSettings;
 
 private:
     Dispatcher& dispatcher_;

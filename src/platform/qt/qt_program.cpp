@@ -4,7 +4,12 @@
 #include <QDir>
 #include <QFontDatabase>
 
+#include "common/file_names.h"
+#include "common/messages.h"
+#include "platform/publish_settings_file.h"
+#include "platform/qstring_utf8.h"
 #include "platform/qt/main_window.h"
+#include "platform/qt/publish_dialog.h"
 #include "platform/qt/trend_window.h"
 
 namespace keldrin {
@@ -28,6 +33,7 @@ QtProgram::QtProgram(const QString& workDir)
         if (!trend_) trend_ = std::make_unique<TrendWindow>(program_.w, files_, dispatcher_, clock_, workDir_);
         trend_->showOrRaise();
     };
+    dialogs_.onShowPublishSettings = [this] { editPublishSettings(); };
 }
 
 QtProgram::~QtProgram() {
@@ -74,6 +80,23 @@ QString QtProgram::useCjkFont() {
         }
     }
     return {};
+}
+
+void QtProgram::editPublishSettings() {
+    std::optional<std::string> problem;
+    const QString path = workDir_ + QLatin1Char('/') + q(kPublishSettingsFile);
+    const publish::Settings now = readPublishSettings(path, problem);
+    PublishDialog dialog(now, window_.get());
+    if (dialog.exec() != QDialog::Accepted) return;
+    std::string why;
+    if (!writePublishSettings(path, dialog.chosen(), &why)) {
+        boxes_.show(why, Buttons::Ok, Icon::Critical, std::string(msg::kErrorTitle));
+        return;
+    }
+    publisher_.stop();
+    if (const std::optional<std::string> refused = publisher_.start()) {
+        boxes_.show(msg::publishSettingsRefused(*refused), Buttons::Ok, Icon::Warning, std::string(msg::kErrorTitle));
+    }
 }
 
 }  // namespace keldrin

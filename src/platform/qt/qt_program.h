@@ -48,8 +48,12 @@ public:
     // Makes a CJK family the application font when one is installed; returns it.
     static QString useCjkFont();
     static constexpr int kFontPixels = 12;
+    MqttPublisher& publisher() { return publisher_; }
 
 private:
+    // 发布设置: the dialog, then the file written and publishing started afresh from it.
+    void editPublishSettings();
+
     QString workDir_;
     Dispatcher dispatcher_;
     QtPauser pauser_;
