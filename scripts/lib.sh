@@ -35,6 +35,7 @@ BUILD_PACKAGES=(
 # tests on loopback, and the system's CAs for a TLS handshake.
 TEST_PACKAGES=(mosquitto influxdb ca-certificates)
 
+
 # What building and checking the Debian package need (scripts/package, and the package
 # test in scripts/test): dpkg-shlibdeps computes its Depends, lintian checks it, man-db
 # lets lintian check the manual pages.
@@ -45,7 +46,7 @@ WINDOWS_PACKAGES=(
   cmake ninja-build g++ pkg-config dpkg-dev xz-utils
   qt6-base-dev qt6-base-dev-tools qt6-base-private-dev
   g++-mingw-w64-x86-64-posix libz-mingw-w64-dev
-  wine wine64 xvfb xauth x11-utils xdotool python3 nsis zip unzip
+  wine wine64 xvfb xauth x11-utils xdotool python3 nsis zip unzip mosquitto mosquitto-clients
   fonts-wqy-microhei
 )
 # The Qt for Windows: Debian 12's own Qt Base, QCustomPlot and Mosquitto sources; Qt

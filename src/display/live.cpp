@@ -40,7 +40,10 @@ void 时钟1_tick(App& a) {
     MainWin& w = a.w;
     w.系统时间.setText(a.s.clock.nowText());
     if (a.s.publisher.enabled()) {
-        w.发布状态.setText(a.s.publisher.stateText());
+        // The whole line in its tip too: a long reason does not fit beside the clock.
+        const std::string state = a.s.publisher.stateText();
+        w.发布状态.setText(state);
+        w.发布状态.setToolTip(state);
         if (const std::optional<std::string> notice = a.s.publisher.takeNotice()) {
             a.s.boxes.show(*notice, Buttons::Ok, Icon::Warning, "");
         }

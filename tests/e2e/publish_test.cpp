@@ -7,13 +7,16 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QLabel>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <csignal>
 #include <map>
 #include <set>
 
 #include "mosquitto_broker.h"
 #include "platform/mqtt_publisher.h"
+#include "platform/qt/main_window.h"
 #include "platform/publish_settings_file.h"
 #include "publish/messages.h"
 
@@ -183,6 +186,40 @@ TEST_F(Publishing, AnUnreachableBrokerHoldsNothingUp) {
         EXPECT_EQ(publisher.stateText().rfind("发布：等待服务器", 0), 0u) << publisher.stateText();
         publisher.stop();
     }
+}
+
+// The real window: a broken 发布.ini costs a message at start and nothing else; a good
+// one shows publishing's state beside the clock, and the window hears the broker go.
+TEST_F(Publishing, TheWindowSaysWhatPublishingDoesAndABrokenFileCostsOnlyAMessage) {
+    std::vector<std::string> boxes;
+    ModalAnswerer answerer([&](QWidget& modal) { answerOkAndPick(modal, boxes, {}); });
+    QFile ini(work + "/发布.ini");
+    ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+    ini.write("[mqtt]\nenabled=maybe\nhost=h\n");
+    ini.close();
+    {
+        QtProgram program(work);
+        program.start();
+        ASSERT_TRUE(processUntil([&] {
+            return std::any_of(boxes.begin(), boxes.end(), [](const std::string& b) { return b.rfind("发布.ini有误，发布未开启：", 0) == 0; });
+        }, 10000));
+        EXPECT_FALSE(program.publisher().enabled());
+        EXPECT_FALSE(program.widget("发布状态")->isVisible());
+        EXPECT_TRUE(program.window().isVisible());
+    }
+
+    MosquittoBroker broker(brokerDir);
+    ASSERT_TRUE(broker.start());
+    writeSettings(work, settingsFor(broker.port()));
+    QtProgram program(work);
+    program.start();
+    auto* state = qobject_cast<QLabel*>(program.widget("发布状态"));
+    ASSERT_NE(state, nullptr);
+    EXPECT_TRUE(processUntil([&] { return state->isVisible() && state->text() == QStringLiteral("发布：已连接"); }, 20000))
+        << state->text().toStdString();
+    broker.stop();
+    EXPECT_TRUE(processUntil([&] { return state->text().startsWith(QStringLiteral("发布：等待服务器，队列 0 行")); }, 20000))
+        << state->text().toStdString();
 }
 
 // The child of the test below: queues rows for a broker that is down, says so, and

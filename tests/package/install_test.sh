@@ -10,6 +10,7 @@ trap 'rm -rf "$work"' EXIT
 (cd "$build" && cpack -G DEB -B "$work/out" >/dev/null)
 deb=$(ls "$work"/out/*.deb)
 dpkg-deb -f "$deb" Depends | grep -q libqt6serialport6
+dpkg-deb -f "$deb" Depends | grep -q libmosquitto1
 
 # Debian's own checker, as a packager runs it; informational tags are printed but pass.
 lint=(lintian --display-info --fail-on error,warning)
@@ -19,7 +20,7 @@ if ! "${lint[@]}" "$deb"; then
   exit 1
 fi
 dpkg -x "$deb" "$work/root"
-for f in usr/bin/keldrin usr/bin/keldrin-sim usr/share/applications/keldrin.desktop \
+for f in usr/bin/keldrin usr/bin/keldrin-sim usr/bin/keldrin-collect usr/share/applications/keldrin.desktop \
          usr/share/icons/hicolor/scalable/apps/keldrin.svg; do
   test -e "$work/root/$f" || { echo "missing in package: $f"; exit 1; }
 done

@@ -61,6 +61,21 @@ printf 3 > "$wd/端口号.txt"
 printf 9600 > "$wd/波特率.txt"
 cp "$fixtures/fixture.tbl" "$wd/"
 
+# A broker on this machine's loopback, and publishing turned on: the Windows build's
+# libmosquitto says the rig is online and follows the port's state.
+broker_port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+{
+  echo "listener $broker_port 127.0.0.1"
+  echo "allow_anonymous true"
+  echo "user $(id -un)"
+} > "$work/mosquitto.conf"
+mosquitto -c "$work/mosquitto.conf" 2>/dev/null &
+pids+=($!)
+wait_for 20 "mosquitto_pub -h 127.0.0.1 -p $broker_port -t probe -m x" || { echo "no broker"; exit 1; }
+mosquitto_sub -h 127.0.0.1 -p "$broker_port" -t 'keldrin/wine/status' > "$work/status.txt" 2>/dev/null &
+pids+=($!)
+printf '[mqtt]\nenabled=true\nhost=127.0.0.1\nport=%s\nrig=wine\n' "$broker_port" > "$wd/发布.ini"
+
 windows() { xdotool search --onlyvisible --class keldrin.exe 2>/dev/null | sort; }
 t0=$(date +%s%N)
 (cd "$wd" && exec wine "$app/keldrin.exe" >"$work/keldrin.log" 2>&1) &
@@ -83,6 +98,12 @@ if wait_for 10 'test "$(xdotool getwindowname "$main")" = "$title"'; then
   ok "the title says \"$title\""
 else
   bad "the title is \"$(xdotool getwindowname "$main")\""
+fi
+online='{"state":"online","port":{"name":"COM3","state":"connected"}}'
+if wait_for 20 "grep -qF '$online' '$work/status.txt'"; then
+  ok "publishing: the rig is online at the broker with COM3 connected"
+else
+  bad "publishing: the broker has $(cat "$work/status.txt")"
 fi
 if wait_for 10 'test -f "$wd/未保存记录.dat"'; then
   ok "the journal 未保存记录.dat appears under its Chinese name beside 端口号.txt and 波特率.txt"
@@ -119,6 +140,11 @@ rm -f "$WINEPREFIX/dosdevices/com3"
 lost="Keldrin              连接断开COM3，重连中。。。"
 if wait_for 45 'test "$(xdotool getwindowname "$main")" = "$lost"'; then
   ok "a vanished COM3 is noticed while acquiring: the title says \"$lost\""
+  if wait_for 10 "grep -qF '\"state\":\"reconnecting\"' '$work/status.txt'"; then
+    ok "publishing: the broker hears that COM3 is reconnecting"
+  else
+    bad "publishing: no reconnecting state at the broker: $(tail -n2 "$work/status.txt")"
+  fi
 else
   bad "after the unplug the title is \"$(xdotool getwindowname "$main")\""
 fi
