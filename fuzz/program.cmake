@@ -10,7 +10,7 @@ target_compile_options(keldrin_fuzz_program PUBLIC
   -fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
 target_link_libraries(keldrin_fuzz_program PUBLIC Qt6::Core ZLIB::ZLIB)
 
-foreach(target stream textnum table_file csv_export journal)
+foreach(target stream textnum table_file csv_export journal row_payload)
   add_executable(fuzz_${target} ${target}_fuzz.cpp)
   target_link_libraries(fuzz_${target} PRIVATE keldrin_fuzz_program)
   target_link_options(fuzz_${target} PRIVATE -fsanitize=fuzzer,address,undefined)

@@ -26,4 +26,7 @@ void csvExportOne(const std::uint8_t* data, std::size_t size);
 // written again it reads back the same.
 void journalOne(const std::uint8_t* data, std::size_t size);
 
+// The reader of published rows on arbitrary bytes: what it accepts publishes again the same.
+void rowPayloadOne(const std::uint8_t* data, std::size_t size);
+
 }  // namespace keldrin::fuzz

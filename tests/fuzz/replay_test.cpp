@@ -51,6 +51,12 @@ TEST(FuzzCorpus, CsvExportInputsRunClean) {
     for (const auto& input : inputs) csvExportOne(input.data(), input.size());
 }
 
+TEST(FuzzCorpus, RowPayloadInputsRunClean) {
+    auto inputs = corpus("row_payload");
+    ASSERT_FALSE(inputs.empty());
+    for (const auto& input : inputs) rowPayloadOne(input.data(), input.size());
+}
+
 TEST(FuzzCorpus, JournalInputsRunClean) {
     auto inputs = corpus("journal");
     ASSERT_FALSE(inputs.empty());
