@@ -27,7 +27,7 @@ std::string reasonOf(int rc) {
 }  // namespace
 
 MqttPublisher::MqttPublisher(QString workDir) : workDir_(std::move(workDir)) {
-    timer_.setInterval(kPumpMs);
+    timer_.setSingleShot(true);
     QObject::connect(&timer_, &QTimer::timeout, [this] { pump(); });
 }
 
@@ -78,7 +78,7 @@ std::optional<std::string> MqttPublisher::start() {
     c_ = c;
     outbox_ = std::move(outbox);
     thread_ = std::thread([c] { run(c); });
-    timer_.start();
+    timer_.start(kIdleMs);
     return std::nullopt;
 }
 
@@ -158,8 +158,15 @@ void MqttPublisher::onLog(mosquitto*, void* self, int level, const char* text) {
     c->lastError = text;
 }
 
-std::string MqttPublisher::iso(const std::string& time) const {
-    return publish::isoTime(time, QDateTime::currentDateTime().offsetFromUtc()).value_or(time);
+std::string MqttPublisher::iso(const std::string& time) {
+    // The zone's offset changes on the hour at most: looked up once a minute, not for
+    // every row (each lookup reads the zone file's state).
+    const std::string_view minute = std::string_view(time).substr(0, 16);
+    if (minute != offsetMinute_) {
+        offsetMinute_ = std::string(minute);
+        utcOffset_ = QDateTime::currentDateTime().offsetFromUtc();
+    }
+    return publish::isoTime(time, utcOffset_).value_or(time);
 }
 
 void MqttPublisher::row(const PublishedRow& r) {
@@ -206,23 +213,33 @@ void MqttPublisher::pump() {
         inFlight_.erase(at);
     }
     // A bounded window: libmosquitto keeps what it was given until acknowledged, and
-    // sends it again after a reconnect; the rest waits on disk.
+    // sends it again after a reconnect; the rest waits on disk, and while the broker is
+    // away all of it does.
     const std::string topic = publish::rowsTopic(settings_.rig);
-    while (inFlight_.size() < kWindow) {
+    bool more = false;
+    while (c_->connected && inFlight_.size() < kWindow) {
         std::optional<Outbox::Message> m = outbox_->peek();
         if (!m) break;
         int mid = 0;
-        if (mosquitto_publish(c_->client, &mid, topic.c_str(), static_cast<int>(m->payload.size()),
-                              m->payload.data(), 1, false) != MOSQ_ERR_SUCCESS) {
-            break;
-        }
+        const int rc = mosquitto_publish(c_->client, &mid, topic.c_str(), static_cast<int>(m->payload.size()),
+                                         m->payload.data(), 1, false);
+        // A connection lost meanwhile: libmosquitto has queued the row all the same and
+        // sends it after the reconnect. Handing it over again would send it twice.
+        if (rc != MOSQ_ERR_SUCCESS && rc != MOSQ_ERR_NO_CONN) break;
         outbox_->take();
         inFlight_[mid] = m->seq;
+        more = inFlight_.size() == kWindow;
     }
     if (outbox_->dropped() > 0 && droppedSaid_ == 0) {
         droppedSaid_ = outbox_->dropped();
         notice_ = msg::publishDropped(droppedSaid_);
     }
+    // Rows recorded call this themselves: the timer only drains a backlog quickly, takes
+    // the last acknowledgements once rows stop, and waits for the broker to come back.
+    const bool waiting = !inFlight_.empty() || outbox_->queued() > 0;
+    if (more) timer_.start(kDrainMs);
+    else if (waiting) timer_.start(kIdleMs);
+    else timer_.stop();
 }
 
 std::string MqttPublisher::stateText() {

@@ -6,7 +6,8 @@
 //
 // Threads: the connection (name lookup, connect, TLS, reconnects) runs on a thread of
 // its own; the GUI thread appends rows, hands them to libmosquitto and takes the
-// broker's acknowledgements every kPumpMs, so no call here waits on the network.
+// broker's acknowledgements with each row (or from its timer when rows stop), so no
+// call here waits on the network.
 #include <QString>
 #include <QTimer>
 #include <atomic>
@@ -28,9 +29,12 @@ namespace keldrin {
 
 class MqttPublisher : public Publisher {
 public:
-    static constexpr int kPumpMs = 100;
+    // How soon the queue is looked at again: while a backlog drains, and otherwise while
+    // rows wait for the broker or its acknowledgement.
+    static constexpr int kDrainMs = 10;
+    static constexpr int kIdleMs = 200;
     // Rows handed to libmosquitto and not yet acknowledged, at most.
-    static constexpr std::size_t kWindow = 256;
+    static constexpr std::size_t kWindow = 1024;
     static constexpr int kKeepAliveSeconds = 10;
 
     // workDir: where 发布.ini is and the queue's folder goes.
@@ -47,7 +51,8 @@ public:
     std::string stateText() override;
     std::optional<std::string> takeNotice() override;
 
-    // Hands queued rows to libmosquitto and takes its acknowledgements; the timer calls it.
+    // Takes the broker's acknowledgements and hands queued rows to libmosquitto; each row
+    // and the timer call it.
     void pump();
     // Stops: "offline" published when connected, then disconnected.
     void stop();
@@ -86,7 +91,7 @@ private:
     static void onDisconnect(mosquitto* m, void* self, int rc);
     static void onPublish(mosquitto* m, void* self, int mid);
     static void onLog(mosquitto* m, void* self, int level, const char* text);
-    std::string iso(const std::string& time) const;
+    std::string iso(const std::string& time);
 
     QString workDir_;
     publish::Settings settings_;
@@ -101,6 +106,8 @@ private:
     bool appendFailed_ = false;
     std::optional<std::string> notice_;
     std::string portName_, portState_ = "closed";  // as last told, for the next start
+    std::string offsetMinute_;  // the minute utcOffset_ was looked up for
+    int utcOffset_ = 0;
 };
 
 }  // namespace keldrin

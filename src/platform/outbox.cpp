@@ -142,12 +142,23 @@ bool Outbox::append(std::string_view payload) {
     ++s.count;
     s.bytes += record.size();
     bytes_ += record.size();
+    if (recent_.empty()) recentFirst_ = next_;
+    recent_.emplace_back(payload);
+    if (recent_.size() > kRecent) {
+        recent_.pop_front();
+        ++recentFirst_;
+    }
     ++next_;
     if (queued() > capacity_) dropOldest();
     return true;
 }
 
 std::optional<Outbox::Message> Outbox::peek() {
+    peekedRecent_ = false;
+    if (readSeq_ < next_ && !recent_.empty() && readSeq_ >= recentFirst_) {
+        peekedRecent_ = true;
+        return Message{readSeq_, recent_[static_cast<std::size_t>(readSeq_ - recentFirst_)]};
+    }
     while (readSeq_ < next_) {
         auto at = std::find_if(segments_.begin(), segments_.end(),
                                [&](const Segment& s) { return readSeq_ < s.first + s.count; });
@@ -184,7 +195,11 @@ std::optional<Outbox::Message> Outbox::peek() {
 void Outbox::take() {
     if (readSeq_ >= next_) return;
     ++readSeq_;
-    readOffset_ = reader_.pos();
+    if (peekedRecent_) {
+        reader_.close();  // it no longer stands where the next message is
+    } else {
+        readOffset_ = reader_.pos();
+    }
 }
 
 void Outbox::acknowledge(std::uint64_t seq) {

@@ -82,6 +82,12 @@ private:
     qint64 readOffset_ = 0;
     QFile reader_;
     std::uint64_t readerFirst_ = 0;  // the segment reader_ has open
+    // The newest messages appended, so that a broker that keeps up is sent each row
+    // without reading it back from the disk.
+    static constexpr std::size_t kRecent = 2048;
+    std::deque<std::string> recent_;
+    std::uint64_t recentFirst_ = 1;  // the number of recent_.front()
+    bool peekedRecent_ = false;
 };
 
 }  // namespace keldrin
