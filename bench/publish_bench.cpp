@@ -1,6 +1,6 @@
-// Publishing under load, against Debian's own broker started here on a loopback port,
-// configured as its package configures it (persistence on, saved every 30 minutes and
-// at its end), and one collector subscribed at QoS 1 to keldrin/+/rows:
+// Publishing under load, against Debian's own broker started here on a loopback port
+// with its package's persistence (saved every 30 minutes and when it stops) and no log,
+// and one collector subscribed at QoS 1 to keldrin/+/rows:
 //
 // - Rigs: KELDRIN_PUBLISH_RIGS (default 50) MqttPublishers in this process, each with
 //   its own folder and rig name, each given an 8-channel row every 100 ms, for
@@ -10,12 +10,14 @@
 //   (its own process) and the collector.
 // - ExtraCpu: one program's loop at 100 ms with publishing on, against the same loop
 //   with publishing off (no 发布.ini), alternately, KELDRIN_PUBLISH_ROUNDS (default 4)
-//   rounds of KELDRIN_PUBLISH_ROUND_SECONDS (default 10) each: the difference in CPU as
-//   percentage points of one core.
+//   rounds of KELDRIN_PUBLISH_ROUND_SECONDS (default 7) each: the difference in CPU as
+//   percentage points of one core; and connected with no rows to send (the program
+//   between recordings) against off.
 // - HourQueue: KELDRIN_PUBLISH_QUEUE_ROWS (default 36000, an hour at 0.1 s) queued while
 //   the broker is down, its size on disk, then the broker started and the time until
 //   the queue is empty and the collector has every row: once taken up at the program's
-//   next start, once by the program that kept running through the outage.
+//   next start, once by the program that kept running through the outage (its first
+//   KELDRIN_PUBLISH_OUTAGE_PACED_SECONDS, default 20, at the program's own pace).
 #include <benchmark/benchmark.h>
 
 #include <QDateTime>
@@ -27,20 +29,26 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <algorithm>
+#include <atomic>
+#include <csignal>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <mosquitto.h>
 #include <mutex>
 #include <pthread.h>
+#include <pwd.h>
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
+#include <utility>
 #include <vector>
 
 #include "common/file_names.h"
@@ -50,7 +58,6 @@
 #include "platform/publish_settings_file.h"
 #include "platform/qstring_utf8.h"
 #include "publish/messages.h"
-#include "support/process_memory.h"
 
 namespace {
 
@@ -72,6 +79,7 @@ double seconds(clockid_t clock) {
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
 }
 double processCpu() { return seconds(CLOCK_PROCESS_CPUTIME_ID); }
+double threadCpu() { return seconds(CLOCK_THREAD_CPUTIME_ID); }
 double wall() { return seconds(CLOCK_MONOTONIC); }
 
 // Runs the event loop for ms without spinning: the CPU measured is what the timers and
@@ -93,38 +101,14 @@ bool waitUntil(const std::function<bool()>& cond, int limitMs, int pollMs = 10) 
     return true;
 }
 
-// Debian's broker as its package runs it, on a free loopback port; its CPU from /proc.
-class Broker {
+// Debian's broker with its package's persistence, on a free loopback port; its CPU
+// from /proc.
+class Broker : public test::MosquittoBroker {
 public:
-    explicit Broker(const QString& dir) : dir_(dir), port_(test::freeLoopbackPort()) {
-        QDir().mkpath(dir_);
-        QFile conf(dir_ + "/mosquitto.conf");
-        conf.open(QIODevice::WriteOnly);
-        // Started as root it would become the user "mosquitto", who may not read this folder.
-        const passwd* me = ::getpwuid(::getuid());
-        const std::string text = "listener " + std::to_string(port_) + " 127.0.0.1\nallow_anonymous true\n" +
-                                 (me ? "user " + std::string(me->pw_name) + "\n" : std::string()) +
-                                 "persistence true\npersistence_location " + dir_.toStdString() + "/\nlog_dest none\n";
-        conf.write(text.data(), static_cast<qint64>(text.size()));
-    }
-    ~Broker() { stop(); }
-    int port() const { return port_; }
-    bool start() {
-        process_.setProgram(QStringLiteral("/usr/sbin/mosquitto"));
-        process_.setArguments({QStringLiteral("-c"), dir_ + "/mosquitto.conf"});
-        process_.start();
-        if (!process_.waitForStarted(5000)) return false;
-        return waitUntil([&] { return test::acceptsConnections(port_); }, 10000);
-    }
-    // As a service manager stops it: its sessions saved.
-    void stop() {
-        if (process_.state() == QProcess::NotRunning) return;
-        ::kill(static_cast<pid_t>(process_.processId()), SIGTERM);
-        process_.waitForFinished(5000);
-    }
+    explicit Broker(const QString& dir) : MosquittoBroker(dir, "allow_anonymous true\n", false) {}
     // User and system time so far, in seconds.
     double cpu() const {
-        std::ifstream f("/proc/" + std::to_string(process_.processId()) + "/stat");
+        std::ifstream f("/proc/" + std::to_string(pid()) + "/stat");
         std::string text((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
         const auto paren = text.rfind(')');
         if (paren == std::string::npos) return 0;
@@ -138,11 +122,6 @@ public:
         }
         return (utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
     }
-
-private:
-    QString dir_;
-    int port_;
-    QProcess process_;
 };
 
 // A collector as a site would run one: a persistent session subscribed at QoS 1 to
@@ -189,6 +168,15 @@ public:
         std::lock_guard lock(mutex_);
         return duplicates_;
     }
+    std::uint64_t messages() {
+        std::lock_guard lock(mutex_);
+        return messages_;
+    }
+    // The most times one row arrived.
+    unsigned mostCopies() {
+        std::lock_guard lock(mutex_);
+        return mostCopies_;
+    }
     std::uint64_t unreadable() {
         std::lock_guard lock(mutex_);
         return unreadable_;
@@ -201,7 +189,7 @@ public:
 
 private:
     struct Rig {
-        std::vector<std::uint8_t> seen;  // by row number
+        std::vector<std::uint32_t> seen;  // by row number
         std::uint64_t distinct = 0;
     };
     void take(const mosquitto_message& msg) {
@@ -209,6 +197,7 @@ private:
             std::string_view(static_cast<const char*>(msg.payload), static_cast<std::size_t>(msg.payloadlen)));
         const std::int64_t now = QDateTime::currentMSecsSinceEpoch();
         std::lock_guard lock(mutex_);
+        ++messages_;
         if (!r) {
             ++unreadable_;
             return;
@@ -216,7 +205,8 @@ private:
         Rig& rig = byRig_[r->rig];
         const auto n = static_cast<std::size_t>(r->row);
         if (rig.seen.size() <= n) rig.seen.resize(std::max(n + 1, rig.seen.size() * 2), 0);
-        if (rig.seen[n]++ == 0) {
+        mostCopies_ = std::max(mostCopies_, ++rig.seen[n]);
+        if (rig.seen[n] == 1) {
             ++rig.distinct;
             ++distinct_;
         } else {
@@ -231,7 +221,8 @@ private:
     std::atomic<bool> subscribed_{false};
     std::mutex mutex_;
     std::map<std::string, Rig> byRig_;
-    std::uint64_t distinct_ = 0, duplicates_ = 0, unreadable_ = 0;
+    std::uint64_t messages_ = 0, distinct_ = 0, duplicates_ = 0, unreadable_ = 0;
+    unsigned mostCopies_ = 0;
     std::vector<std::int64_t> latencies_;
 };
 
@@ -438,29 +429,36 @@ void Rigs(benchmark::State& state) {
 }
 
 // One program's loop at 100 ms: the recorder's texts every tick, and the row handed
-// over as the recorder does, only when publishing is on.
-double loopShare(const QString& workDir, const std::function<bool(MqttPublisher&)>& ready, int ms,
-                 std::int64_t* rowsOut) {
+// over as the recorder does, only when publishing is on and rows are being recorded.
+enum class Mode { Off, ConnectedNoRows, Publishing };
+
+struct Share {
+    double process = NAN, mainThread = NAN;  // of one core
+};
+
+Share loopShare(const QString& workDir, Mode mode, int ms, std::int64_t* rowsOut) {
     MqttPublisher publisher(workDir);
     publisher.start();
-    if (!ready(publisher)) return NAN;
+    if (mode == Mode::Off ? publisher.enabled() : !waitUntil([&] { return publisher.connected(); }, 10000)) return {};
     RowMaker maker(1);
     maker.tick(QDateTime::currentMSecsSinceEpoch());
     const std::string run = runOf(maker.time());
+    const bool recording = mode != Mode::ConnectedNoRows;
     std::int64_t rows = 0;
     QTimer timer;
     timer.setTimerType(Qt::PreciseTimer);
     timer.setInterval(kTickMs);
     QObject::connect(&timer, &QTimer::timeout, [&] {
         maker.tick(QDateTime::currentMSecsSinceEpoch());
-        if (publisher.enabled()) publisher.row(maker.row(run, ++rows));
+        if (recording && publisher.enabled()) publisher.row(maker.row(run, ++rows));
     });
     timer.start();
     runFor(500);
-    const double wall0 = wall(), cpu0 = processCpu();
+    const double wall0 = wall(), cpu0 = processCpu(), main0 = threadCpu();
     const std::int64_t rows0 = rows;
     runFor(ms);
-    const double share = (processCpu() - cpu0) / (wall() - wall0);
+    const double secs = wall() - wall0;
+    const Share share{(processCpu() - cpu0) / secs, (threadCpu() - main0) / secs};
     *rowsOut = rows - rows0;
     timer.stop();
     publisher.stop();
@@ -470,7 +468,7 @@ double loopShare(const QString& workDir, const std::function<bool(MqttPublisher&
 void ExtraCpu(benchmark::State& state) {
     test::qtApp();
     const int rounds = envInt("KELDRIN_PUBLISH_ROUNDS", 4);
-    const int roundMs = envInt("KELDRIN_PUBLISH_ROUND_SECONDS", 10) * 1000;
+    const int roundMs = envInt("KELDRIN_PUBLISH_ROUND_SECONDS", 7) * 1000;
     for (auto _ : state) {
         QTemporaryDir dir;
         Broker broker(dir.path() + "/broker");
@@ -478,53 +476,76 @@ void ExtraCpu(benchmark::State& state) {
         const QString on = dir.path() + "/on", off = dir.path() + "/off";
         QDir().mkpath(off);
         if (!writeSettings(on, broker.port(), "rig-A")) return state.SkipWithError("settings");
-        auto connected = [](MqttPublisher& p) { return waitUntil([&] { return p.connected(); }, 10000); };
-        auto nothing = [](MqttPublisher& p) { return !p.enabled(); };
 
-        std::vector<double> withShares, withoutShares, differences;
+        constexpr Mode kModes[] = {Mode::Publishing, Mode::Off, Mode::ConnectedNoRows};
+        std::vector<double> shares[3], publishing, idle, mainThread, otherThreads;
         double extraCpu = 0;
         std::int64_t publishedRows = 0;
         for (int r = 0; r < rounds; ++r) {
-            // Alternate which goes first, so that a drift of the machine's load falls on both.
-            double with = 0, without = 0;
+            // Each round starts with another mode, so that a drift of the machine's load
+            // falls on all three.
+            Share share[3];
             std::int64_t rows = 0, none = 0;
-            for (int k = 0; k < 2; ++k) {
-                if ((k == 0) == (r % 2 == 0)) {
-                    with = loopShare(on, connected, roundMs, &rows);
-                } else {
-                    without = loopShare(off, nothing, roundMs, &none);
-                }
+            for (int k = 0; k < 3; ++k) {
+                const int m = (r + k) % 3;
+                share[m] = loopShare(kModes[m] == Mode::Off ? off : on, kModes[m], roundMs,
+                                     kModes[m] == Mode::Publishing ? &rows : &none);
+                if (std::isnan(share[m].process)) return state.SkipWithError("a round failed");
+                shares[m].push_back(share[m].process);
             }
-            if (std::isnan(with) || std::isnan(without)) return state.SkipWithError("a round failed");
-            std::printf("round %d: publishing %.3f %% of a core (%lld rows), off %.3f %%, difference %.3f points\n",
-                        r + 1, 100 * with, static_cast<long long>(rows), 100 * without, 100 * (with - without));
-            withShares.push_back(with);
-            withoutShares.push_back(without);
-            differences.push_back(with - without);
-            extraCpu += (with - without) * roundMs / 1000.0;
+            const double extra = share[0].process - share[1].process;
+            // The GUI thread's part, and the rest: the connection's thread.
+            const double extraMain = share[0].mainThread - share[1].mainThread;
+            std::printf("round %d: off %.3f %% of a core; publishing %.3f %% (%lld rows), %+.3f points "
+                        "(GUI thread %+.3f, other threads %+.3f); connected without rows %.3f %%, %+.3f points\n",
+                        r + 1, 100 * share[1].process, 100 * share[0].process, static_cast<long long>(rows),
+                        100 * extra, 100 * extraMain, 100 * (extra - extraMain), 100 * share[2].process,
+                        100 * (share[2].process - share[1].process));
+            publishing.push_back(extra);
+            mainThread.push_back(extraMain);
+            otherThreads.push_back(extra - extraMain);
+            idle.push_back(share[2].process - share[1].process);
+            extraCpu += extra * roundMs / 1000.0;
             publishedRows += rows;
         }
         std::fflush(stdout);
-        state.counters["on_cpu_percent"] = 100 * median(withShares);
-        state.counters["off_cpu_percent"] = 100 * median(withoutShares);
-        state.counters["extra_points_median"] = 100 * median(differences);
-        state.counters["extra_points_max"] = 100 * *std::max_element(differences.begin(), differences.end());
-        state.counters["extra_us_per_row"] = extraCpu / static_cast<double>(publishedRows) * 1e6;
+        state.counters["off_cpu_percent"] = 100 * median(shares[1]);
+        state.counters["publishing_cpu_percent"] = 100 * median(shares[0]);
+        state.counters["connected_no_rows_cpu_percent"] = 100 * median(shares[2]);
+        state.counters["publishing_extra_points_median"] = 100 * median(publishing);
+        state.counters["publishing_extra_points_max"] = 100 * *std::max_element(publishing.begin(), publishing.end());
+        state.counters["publishing_extra_gui_thread_points"] = 100 * median(mainThread);
+        state.counters["publishing_extra_other_threads_points"] = 100 * median(otherThreads);
+        state.counters["connected_no_rows_extra_points_median"] = 100 * median(idle);
+        state.counters["publishing_extra_us_per_row"] = extraCpu / static_cast<double>(publishedRows) * 1e6;
     }
 }
 
-// Rows queued while the broker is down, one per tick from an hour ago: each tick makes
-// the calls the program makes, a row and, with keepPumping, the timer's pump as well.
-void queueHour(MqttPublisher& p, int rows, bool keepPumping) {
+// Rows queued while the broker is down, one per tick from an hour ago. The first
+// pacedMs go at the program's pace on its event loop, the pump timer running and the
+// connection retrying as they do in an outage; the rest at once.
+void queueHour(MqttPublisher& p, int rows, int pacedMs) {
     RowMaker maker(3);
     const std::int64_t from = QDateTime::currentMSecsSinceEpoch() - static_cast<std::int64_t>(rows) * kTickMs;
     maker.tick(from);
     const std::string run = runOf(maker.time());
-    for (int n = 1; n <= rows; ++n) {
+    int n = 0;
+    auto next = [&] {
+        ++n;
         maker.tick(from + static_cast<std::int64_t>(n) * kTickMs);
         p.row(maker.row(run, n));
-        if (keepPumping) p.pump();
+    };
+    if (pacedMs > 0) {
+        QTimer timer;
+        timer.setTimerType(Qt::PreciseTimer);
+        timer.setInterval(kTickMs);
+        QObject::connect(&timer, &QTimer::timeout, [&] {
+            if (n < rows) next();
+        });
+        timer.start();
+        runFor(pacedMs);
     }
+    while (n < rows) next();
 }
 
 enum class Outage { NextStart, KeptRunning };
@@ -532,6 +553,7 @@ enum class Outage { NextStart, KeptRunning };
 void HourQueue(benchmark::State& state, Outage how) {
     test::qtApp();
     const int rows = envInt("KELDRIN_PUBLISH_QUEUE_ROWS", 36000);
+    const int pacedMs = envInt("KELDRIN_PUBLISH_OUTAGE_PACED_SECONDS", 20) * 1000;
     const std::string rig = "rig-Q";
     for (auto _ : state) {
         QTemporaryDir dir;
@@ -548,11 +570,9 @@ void HourQueue(benchmark::State& state, Outage how) {
 
         auto publisher = std::make_unique<MqttPublisher>(work);
         if (publisher->start()) return state.SkipWithError("the publisher did not start");
-        const long rss0 = test::statusKb("VmRSS:");
         const double queue0 = wall(), queueCpu0 = processCpu();
-        queueHour(*publisher, rows, how == Outage::KeptRunning);
+        queueHour(*publisher, rows, how == Outage::KeptRunning ? pacedMs : 0);
         const double queueSecs = wall() - queue0, queueCpu = processCpu() - queueCpu0;
-        const long rss1 = test::statusKb("VmRSS:");
         if (publisher->queued() != static_cast<std::uint64_t>(rows)) return state.SkipWithError("rows not queued");
         const DiskUse disk = diskUse(work + '/' + keldrin::q(keldrin::kOutboxFolder));
         if (how == Outage::NextStart) publisher->stop();
@@ -566,10 +586,24 @@ void HourQueue(benchmark::State& state, Outage how) {
         }
         if (!waitUntil([&] { return publisher->connected(); }, 60000)) return state.SkipWithError("not reconnected");
         const double connected = wall();
-        const bool drained = waitUntil(
-            [&] { return publisher->queued() == 0 && collector.distinct(rig) == static_cast<std::uint64_t>(rows); },
+        const bool emptied = waitUntil([&] { return publisher->queued() == 0; }, 300000);
+        const double empty = wall();
+        // Then what the broker still holds for the collector, until every row is there or
+        // nothing more comes for 3 s.
+        std::uint64_t lastCount = collector.messages();
+        double lastChange = wall();
+        waitUntil(
+            [&] {
+                if (collector.distinct(rig) == static_cast<std::uint64_t>(rows)) return true;
+                if (collector.messages() != lastCount) {
+                    lastCount = collector.messages();
+                    lastChange = wall();
+                }
+                return wall() - lastChange > 3;
+            },
             300000);
-        const double done = wall();
+        const bool complete = collector.distinct(rig) == static_cast<std::uint64_t>(rows);
+        const double done = complete ? wall() : lastChange;
         const double cpu = processCpu() - cpu0 - (collector.cpu() - collector0), brokerCpu = broker.cpu() - broker0;
         const DiskUse after = diskUse(work + '/' + keldrin::q(keldrin::kOutboxFolder));
 
@@ -577,18 +611,21 @@ void HourQueue(benchmark::State& state, Outage how) {
         state.counters["queue_bytes_per_row"] = static_cast<double>(disk.bytes) / rows;
         state.counters["queue_allocated_bytes_per_row"] = static_cast<double>(disk.allocated) / rows;
         state.counters["queue_bytes_after_drain"] = static_cast<double>(after.bytes);
-        state.counters["queueing_us_per_row"] = queueSecs / rows * 1e6;
-        state.counters["queueing_cpu_us_per_row"] = queueCpu / rows * 1e6;
-        state.counters["memory_while_down_bytes_per_row"] = static_cast<double>(rss1 - rss0) * 1024 / rows;
+        if (how == Outage::NextStart) {
+            state.counters["queueing_us_per_row"] = queueSecs / rows * 1e6;
+            state.counters["queueing_cpu_us_per_row"] = queueCpu / rows * 1e6;
+        }
         state.counters["reconnect_s"] = connected - up;
-        state.counters["drain_s"] = done - connected;
+        state.counters["queue_emptied_s"] = empty - connected;
+        state.counters["all_received_s"] = done - connected;
         state.counters["drain_rows_per_s"] = rows / (done - connected);
-        state.counters["drained"] = drained ? 1 : 0;
         state.counters["missing"] = static_cast<double>(rows) - static_cast<double>(collector.distinct(rig));
+        state.counters["messages_received"] = static_cast<double>(collector.messages());
         state.counters["duplicates"] = static_cast<double>(collector.duplicates());
+        state.counters["most_copies_of_a_row"] = collector.mostCopies();
         state.counters["drain_cpu_us_per_row"] = cpu / rows * 1e6;
         state.counters["broker_drain_us_per_row"] = brokerCpu / rows * 1e6;
-        if (!drained) std::printf("not drained: %s\n", publisher->stateText().c_str());
+        if (!emptied) std::printf("queue not emptied: %s\n", publisher->stateText().c_str());
         publisher->stop();
     }
 }

@@ -78,7 +78,7 @@ std::optional<std::string> MqttPublisher::start() {
     c_ = c;
     outbox_ = std::move(outbox);
     thread_ = std::thread([c] { run(c); });
-    timer_.start(kIdleMs);
+    timer_.start(kBatchMs);
     return std::nullopt;
 }
 
@@ -175,7 +175,9 @@ void MqttPublisher::row(const PublishedRow& r) {
         appendFailed_ = true;
         notice_ = std::string(msg::kPublishQueueFailed);
     }
-    pump();
+    // Sent with the rows that follow it within kBatchMs: the connection's thread then
+    // wakes once for them all, and their acknowledgements come together.
+    if (!timer_.isActive()) timer_.start(kBatchMs);
 }
 
 void MqttPublisher::reading(int channel, double value, const std::string& time) {
@@ -234,11 +236,11 @@ void MqttPublisher::pump() {
         droppedSaid_ = outbox_->dropped();
         notice_ = msg::publishDropped(droppedSaid_);
     }
-    // Rows recorded call this themselves: the timer only drains a backlog quickly, takes
-    // the last acknowledgements once rows stop, and waits for the broker to come back.
+    // A backlog drains quickly; otherwise the rows, their acknowledgements and the broker's
+    // return are looked at every kBatchMs while any wait.
     const bool waiting = !inFlight_.empty() || outbox_->queued() > 0;
     if (more) timer_.start(kDrainMs);
-    else if (waiting) timer_.start(kIdleMs);
+    else if (waiting) timer_.start(kBatchMs);
     else timer_.stop();
 }
 

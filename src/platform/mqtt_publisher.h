@@ -5,9 +5,9 @@
 // messages; a last will says "offline" when the program or its network dies.
 //
 // Threads: the connection (name lookup, connect, TLS, reconnects) runs on a thread of
-// its own; the GUI thread appends rows, hands them to libmosquitto and takes the
-// broker's acknowledgements with each row (or from its timer when rows stop), so no
-// call here waits on the network.
+// its own; the GUI thread appends rows and, every kBatchMs while any wait, hands them
+// to libmosquitto and takes the broker's acknowledgements, so no call here waits on
+// the network.
 #include <QString>
 #include <QTimer>
 #include <atomic>
@@ -30,9 +30,9 @@ namespace keldrin {
 class MqttPublisher : public Publisher {
 public:
     // How soon the queue is looked at again: while a backlog drains, and otherwise while
-    // rows wait for the broker or its acknowledgement.
+    // rows wait to be sent, for the broker or for its acknowledgement.
     static constexpr int kDrainMs = 10;
-    static constexpr int kIdleMs = 200;
+    static constexpr int kBatchMs = 500;
     // Rows handed to libmosquitto and not yet acknowledged, at most.
     static constexpr std::size_t kWindow = 1024;
     static constexpr int kKeepAliveSeconds = 10;
@@ -51,8 +51,8 @@ public:
     std::string stateText() override;
     std::optional<std::string> takeNotice() override;
 
-    // Takes the broker's acknowledgements and hands queued rows to libmosquitto; each row
-    // and the timer call it.
+    // Takes the broker's acknowledgements and hands queued rows to libmosquitto; the
+    // timer calls it.
     void pump();
     // Stops: "offline" published when connected, then disconnected.
     void stop();

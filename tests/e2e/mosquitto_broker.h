@@ -52,8 +52,10 @@ inline bool acceptsConnections(int port) {
 
 class MosquittoBroker {
 public:
-    // extra: more lines of configuration (a password file, say).
-    explicit MosquittoBroker(const QString& dir, const std::string& extra = "allow_anonymous true\n")
+    // extra: more lines of configuration (a password file, say). everyChange: saved
+    // after every change (a test's durability), or as Debian's package saves it.
+    explicit MosquittoBroker(const QString& dir, const std::string& extra = "allow_anonymous true\n",
+                             bool everyChange = true)
         : dir_(dir), port_(freeLoopbackPort()) {
         QDir().mkpath(dir_);
         QFile conf(dir_ + "/mosquitto.conf");
@@ -63,14 +65,15 @@ public:
         const passwd* me = ::getpwuid(::getuid());
         const std::string text = "listener " + std::to_string(port_) + " 127.0.0.1\n" + extra +
                                  (me ? "user " + std::string(me->pw_name) + "\n" : std::string()) +
-                                 "persistence true\npersistence_location " + dir_.toStdString() +
-                                 "/\nautosave_interval 1\nautosave_on_changes true\n"
+                                 "persistence true\npersistence_location " + dir_.toStdString() + "/\n" +
+                                 (everyChange ? "autosave_interval 1\nautosave_on_changes true\n" : "") +
                                  "log_dest none\n";
         conf.write(text.data(), static_cast<qint64>(text.size()));
     }
     ~MosquittoBroker() { stop(); }
 
     int port() const { return port_; }
+    qint64 pid() const { return process_.processId(); }
     bool start() {
         process_.setProgram(QStringLiteral("/usr/sbin/mosquitto"));
         process_.setArguments({QStringLiteral("-c"), dir_ + "/mosquitto.conf"});
