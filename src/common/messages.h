@@ -194,5 +194,25 @@ inline std::string publishDropped(std::uint64_t rows) {
     return "发布队列已满，已丢弃最早的 " + std::to_string(rows) + " 行";
 }
 inline constexpr std::string_view kPublishQueueFailed = "发布队列无法写入磁盘，有行未能发布";
+// The state line's tail once rows were dropped.
+inline std::string publishDroppedSoFar(std::uint64_t rows) { return "，已丢弃 " + std::to_string(rows) + " 行"; }
+// Why publishing could not start.
+inline std::string publishQueueUnusable(std::string_view why) { return detail::join("发布队列无法打开：", why); }
+inline std::string publishFolderUnmade(std::string_view folder) { return detail::join("无法建立文件夹 ", folder); }
+inline std::string publishFileUnopened(std::string_view file) { return detail::join("无法打开 ", file); }
+inline constexpr std::string_view kPublishNoClient = "无法建立 MQTT 客户端";
+inline std::string publishClientRefused(std::string_view why) { return detail::join("MQTT 设置无效：", why); }
+// What is wrong with 发布.ini.
+inline constexpr std::string_view kPublishNotSettings = "不是设置文件";
+inline constexpr std::string_view kPublishUnreadable = "文件格式无法读取";
+inline std::string publishNotTruth(std::string_view key) { return detail::join(key, " 应为 true 或 false"); }
+inline std::string publishCaUnreadable(std::string_view ca) { return detail::join("CA 证书文件无法读取：", ca); }
+inline std::string publishUnwritten(std::string_view path) { return detail::join("无法写入 ", path); }
+inline constexpr std::string_view kPublishNoHost = "没有填写服务器地址（host）";
+inline constexpr std::string_view kPublishBadHost = "服务器地址（host）无效";
+inline constexpr std::string_view kPublishBadPort = "端口（port）应在 1 到 65535 之间";
+inline constexpr std::string_view kPublishBadRig = "试验台名称（rig）不能为空，也不能含有 / + # 或控制字符";
+inline constexpr std::string_view kPublishNoCa = "启用 TLS 时需要填写 CA 证书文件（ca）";
+inline constexpr std::string_view kPublishBadCredentials = "用户名或密码含有控制字符";
 
 }  // namespace keldrin::msg

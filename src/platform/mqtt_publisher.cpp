@@ -41,7 +41,7 @@ std::optional<std::string> MqttPublisher::start() {
 
     auto outbox = std::make_unique<Outbox>(workDir_ + QLatin1Char('/') + q(kOutboxFolder));
     std::string why;
-    if (!outbox->open(&why)) return "发布队列无法打开：" + why;
+    if (!outbox->open(&why)) return msg::publishQueueUnusable(why);
 
     std::call_once(libraryReady, [] { mosquitto_lib_init(); });
     auto c = std::make_shared<Connection>();
@@ -52,7 +52,7 @@ std::optional<std::string> MqttPublisher::start() {
     c->portState = portState_;
     const std::string id = "keldrin-" + settings_.rig;
     mosquitto* m = mosquitto_new(id.c_str(), true, c.get());
-    if (!m) return std::string("无法建立 MQTT 客户端");
+    if (!m) return std::string(msg::kPublishNoClient);
     mosquitto_threaded_set(m, true);
     mosquitto_int_option(m, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
     mosquitto_max_inflight_messages_set(m, kWindow);
@@ -72,7 +72,7 @@ std::optional<std::string> MqttPublisher::start() {
     }
     if (rc != MOSQ_ERR_SUCCESS) {
         mosquitto_destroy(m);
-        return "MQTT 设置无效：" + reasonOf(rc);
+        return msg::publishClientRefused(reasonOf(rc));
     }
     c->client = m;
     c_ = c;
@@ -114,13 +114,13 @@ void MqttPublisher::Connection::setState(State s, std::string w) {
     why = std::move(w);
 }
 
-void MqttPublisher::Connection::publishStatus(bool online) {
+void MqttPublisher::Connection::publishStatus(bool online, int* mid) {
     std::string payload;
     {
         std::lock_guard lock(mutex);
         payload = publish::statusPayload(online, portName, portState);
     }
-    mosquitto_publish(client, nullptr, publish::statusTopic(rig).c_str(), static_cast<int>(payload.size()),
+    mosquitto_publish(client, mid, publish::statusTopic(rig).c_str(), static_cast<int>(payload.size()),
                       payload.data(), 1, true);
 }
 
@@ -257,7 +257,7 @@ std::string MqttPublisher::stateText() {
             case State::Waiting: text = msg::publishWaiting(queued, c_->why); break;
         }
     }
-    if (outbox_->dropped() > 0) text += "，已丢弃 " + std::to_string(outbox_->dropped()) + " 行";
+    if (outbox_->dropped() > 0) text += msg::publishDroppedSoFar(outbox_->dropped());
     return text;
 }
 
@@ -269,14 +269,8 @@ void MqttPublisher::stop() {
     pump();
     if (c_->connected) {
         // A clean leave sends no last will: "offline" is said here, and waited for a moment.
-        std::string payload;
-        {
-            std::lock_guard lock(c_->mutex);
-            payload = publish::statusPayload(false, c_->portName, c_->portState);
-        }
         int mid = 0;
-        mosquitto_publish(c_->client, &mid, publish::statusTopic(settings_.rig).c_str(),
-                          static_cast<int>(payload.size()), payload.data(), 1, true);
+        c_->publishStatus(false, &mid);
         for (int i = 0; i < 20 && c_->connected; ++i) {
             {
                 std::lock_guard lock(c_->mutex);

@@ -57,8 +57,6 @@ public:
     // Stops: "offline" published when connected, then disconnected.
     void stop();
 
-    // What the settings were read as (for the dialog).
-    const publish::Settings& settings() const { return settings_; }
     std::uint64_t queued() const { return outbox_ ? outbox_->queued() : 0; }
     bool connected() const { return c_ && c_->connected; }
 
@@ -84,7 +82,8 @@ private:
         std::atomic<int> leaving{0};
 
         void setState(State s, std::string w);
-        void publishStatus(bool online);
+        // The rig's state, retained; mid: the message's id, to wait for.
+        void publishStatus(bool online, int* mid = nullptr);
     };
     static void run(const std::shared_ptr<Connection>& c);
     static void onConnect(mosquitto* m, void* self, int rc);

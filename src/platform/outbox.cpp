@@ -1,9 +1,12 @@
 #include "platform/outbox.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <algorithm>
 #include <charconv>
 #include <zlib.h>
+
+#include "common/messages.h"
 
 namespace keldrin {
 
@@ -59,24 +62,24 @@ QString Outbox::segmentPath(std::uint64_t first) const {
     return folder_ + QLatin1Char('/') + QStringLiteral("%1").arg(first, 20, 10, QLatin1Char('0')) + kSuffix;
 }
 
-bool Outbox::scan(Segment& s, bool last) {
+bool Outbox::scanLast(Segment& s) {
     QFile f(segmentPath(s.first));
     if (!f.open(QIODevice::ReadOnly)) return false;
     qint64 good = 0;
-    while (readMessage(f)) {
+    while (s.count < kSegmentMessages && readMessage(f)) {
         ++s.count;
         good = f.pos();
     }
     s.bytes = static_cast<std::uint64_t>(good);
     f.close();
     // A message cut short by a power cut: appends go on after the last whole one.
-    if (last && f.size() > good) f.resize(good);
+    if (f.size() > good) f.resize(good);
     return true;
 }
 
 bool Outbox::open(std::string* why) {
     if (!QDir().mkpath(folder_)) {
-        if (why) *why = "无法建立文件夹 " + folder_.toStdString();
+        if (why) *why = msg::publishFolderUnmade(folder_.toStdString());
         return false;
     }
     QDir dir(folder_);
@@ -85,12 +88,16 @@ bool Outbox::open(std::string* why) {
         if (const auto n = number(name.chopped(kSuffix.size()).toStdString()); n && *n > 0) firsts.push_back(*n);
     }
     std::sort(firsts.begin(), firsts.end());
+    // A full week's queue is read only as it is sent: a segment before the last holds
+    // every number up to the next one's first (a segment is full before the next
+    // begins), and only the last, where a power cut may have torn a message, is read
+    // now. A segment that cannot be read where it is sent is counted as dropped then.
     for (std::size_t i = 0; i < firsts.size(); ++i) {
         Segment s{firsts[i], 0, 0};
-        if (!scan(s, i + 1 == firsts.size())) continue;
-        // Segments never overlap; one that would is a leftover and goes.
-        if (!segments_.empty() && s.first < segments_.back().first + segments_.back().count) {
-            QFile::remove(segmentPath(s.first));
+        if (i + 1 < firsts.size()) {
+            s.count = std::min(firsts[i + 1] - firsts[i], kSegmentMessages);
+            s.bytes = static_cast<std::uint64_t>(QFileInfo(segmentPath(s.first)).size());
+        } else if (!scanLast(s)) {
             continue;
         }
         segments_.push_back(s);
@@ -100,7 +107,7 @@ bool Outbox::open(std::string* why) {
 
     ackFile_.setFileName(folder_ + QLatin1Char('/') + kAckName);
     if (!ackFile_.open(QIODevice::ReadWrite)) {
-        if (why) *why = "无法打开 " + ackFile_.fileName().toStdString();
+        if (why) *why = msg::publishFileUnopened(ackFile_.fileName().toStdString());
         return false;
     }
     const QByteArray saved = ackFile_.readAll().trimmed();
@@ -142,12 +149,8 @@ bool Outbox::append(std::string_view payload) {
     ++s.count;
     s.bytes += record.size();
     bytes_ += record.size();
-    if (recent_.empty()) recentFirst_ = next_;
     recent_.emplace_back(payload);
-    if (recent_.size() > kRecent) {
-        recent_.pop_front();
-        ++recentFirst_;
-    }
+    if (recent_.size() > kRecent) recent_.pop_front();
     ++next_;
     if (queued() > capacity_) dropOldest();
     return true;
@@ -155,9 +158,9 @@ bool Outbox::append(std::string_view payload) {
 
 std::optional<Outbox::Message> Outbox::peek() {
     peekedRecent_ = false;
-    if (readSeq_ < next_ && !recent_.empty() && readSeq_ >= recentFirst_) {
+    if (const std::uint64_t recentFirst = next_ - recent_.size(); readSeq_ < next_ && readSeq_ >= recentFirst) {
         peekedRecent_ = true;
-        return Message{readSeq_, recent_[static_cast<std::size_t>(readSeq_ - recentFirst_)]};
+        return Message{readSeq_, recent_[static_cast<std::size_t>(readSeq_ - recentFirst)]};
     }
     while (readSeq_ < next_) {
         auto at = std::find_if(segments_.begin(), segments_.end(),
@@ -233,6 +236,11 @@ void Outbox::removeAcknowledgedSegments() {
         QFile::remove(segmentPath(s.first));
         bytes_ -= s.bytes;
         segments_.pop_front();
+    }
+    // Numbers no segment holds (a file removed by hand) are nothing to wait for.
+    if (!segments_.empty() && acked_ + 1 < segments_.front().first) {
+        acked_ = segments_.front().first - 1;
+        ackedAbove_.erase(ackedAbove_.begin(), ackedAbove_.upper_bound(acked_));
     }
 }
 

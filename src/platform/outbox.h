@@ -62,7 +62,8 @@ private:
         std::uint64_t bytes = 0;
     };
     QString segmentPath(std::uint64_t first) const;
-    bool scan(Segment& s, bool last);
+    // Counts the whole messages of the last segment and cuts off a torn one.
+    bool scanLast(Segment& s);
     void dropOldest();
     void saveAcked();
     void removeAcknowledgedSegments();
@@ -85,8 +86,7 @@ private:
     // The newest messages appended, so that a broker that keeps up is sent each row
     // without reading it back from the disk.
     static constexpr std::size_t kRecent = 2048;
-    std::deque<std::string> recent_;
-    std::uint64_t recentFirst_ = 1;  // the number of recent_.front()
+    std::deque<std::string> recent_;  // the last of them is number next_ - 1
     bool peekedRecent_ = false;
 };
 

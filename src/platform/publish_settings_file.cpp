@@ -4,6 +4,7 @@
 #include <QSettings>
 #include <QSysInfo>
 
+#include "common/messages.h"
 #include "platform/qstring_utf8.h"
 
 namespace keldrin {
@@ -29,12 +30,12 @@ publish::Settings readPublishSettings(const QString& path, std::optional<std::st
     const QFileInfo info(path);
     if (!info.exists()) return s;
     if (!info.isFile() || info.size() > kLargestFile) {
-        problem = "不是设置文件";
+        problem = std::string(msg::kPublishNotSettings);
         return s;
     }
     QSettings ini(path, QSettings::IniFormat);
     if (ini.status() != QSettings::NoError) {
-        problem = "文件格式无法读取";
+        problem = std::string(msg::kPublishUnreadable);
         return s;
     }
     ini.beginGroup(QStringLiteral("mqtt"));
@@ -43,7 +44,7 @@ publish::Settings readPublishSettings(const QString& path, std::optional<std::st
         if (!ini.contains(QLatin1String(key))) return true;
         const std::optional<bool> v = yesNo(ini.value(QLatin1String(key)));
         if (!v) {
-            problem = std::string(key) + " 应为 true 或 false";
+            problem = msg::publishNotTruth(key);
             return false;
         }
         into = *v;
@@ -65,7 +66,7 @@ publish::Settings readPublishSettings(const QString& path, std::optional<std::st
         return s;
     }
     if (read.enabled && read.tls && !QFileInfo(q(read.ca)).isReadable()) {
-        problem = "CA 证书文件无法读取：" + read.ca;
+        problem = msg::publishCaUnreadable(read.ca);
         return s;
     }
     return read;
@@ -85,7 +86,7 @@ bool writePublishSettings(const QString& path, const publish::Settings& s, std::
     ini.endGroup();
     ini.sync();
     if (ini.status() != QSettings::NoError) {
-        if (why) *why = "无法写入 " + path.toStdString();
+        if (why) *why = msg::publishUnwritten(path.toStdString());
         return false;
     }
     return true;

@@ -1,5 +1,7 @@
 #include "publish/settings.h"
 
+#include "common/messages.h"
+
 namespace keldrin::publish {
 
 namespace {
@@ -31,14 +33,14 @@ bool validRig(std::string_view rig) {
 
 std::optional<std::string> problemWith(const Settings& s) {
     if (!s.enabled) return std::nullopt;
-    if (s.host.empty()) return "没有填写服务器地址（host）";
+    if (s.host.empty()) return std::string(msg::kPublishNoHost);
     if (s.host.size() > kLongestHost || !plainUtf8(s.host) || s.host.find_first_of(" /") != std::string::npos) {
-        return "服务器地址（host）无效";
+        return std::string(msg::kPublishBadHost);
     }
-    if (s.port < 1 || s.port > 65535) return "端口（port）应在 1 到 65535 之间";
-    if (!validRig(s.rig)) return "试验台名称（rig）不能为空，也不能含有 / + # 或控制字符";
-    if (s.tls && s.ca.empty()) return "启用 TLS 时需要填写 CA 证书文件（ca）";
-    if (!plainUtf8(s.user) || !plainUtf8(s.password)) return "用户名或密码含有控制字符";
+    if (s.port < 1 || s.port > 65535) return std::string(msg::kPublishBadPort);
+    if (!validRig(s.rig)) return std::string(msg::kPublishBadRig);
+    if (s.tls && s.ca.empty()) return std::string(msg::kPublishNoCa);
+    if (!plainUtf8(s.user) || !plainUtf8(s.password)) return std::string(msg::kPublishBadCredentials);
     return std::nullopt;
 }
 

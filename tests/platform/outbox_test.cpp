@@ -66,6 +66,12 @@ TEST(Outbox, AFullQueueDropsItsOldestSegmentAndCountsWhatWasNotSent) {
     EXPECT_EQ(box.queued(), kSegment + 2);
     EXPECT_EQ(box.peek()->payload, message(kSegment + 1));
     EXPECT_EQ(QDir(dir.filePath(QStringLiteral("q"))).entryList({QStringLiteral("*.q")}).size(), 2);
+
+    // Taken up again, as at the next start, without reading the full segment.
+    Outbox again(dir.filePath(QStringLiteral("q")), 2 * kSegment);
+    ASSERT_TRUE(again.open(nullptr));
+    EXPECT_EQ(again.queued(), kSegment + 2);
+    EXPECT_EQ(again.peek()->payload, message(kSegment + 1));
 }
 
 }  // namespace
